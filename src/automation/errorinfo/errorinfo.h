@@ -1,0 +1,32 @@
+// Error-information objects and the current error of each thread.
+#pragma once
+
+#include "interop/vocabulary.h"
+
+struct ICreateErrorInfo : IUnknown {
+    virtual HRESULT SetGUID(REFGUID guid) = 0;
+    virtual HRESULT SetSource(LPCOLESTR source) = 0;
+    virtual HRESULT SetDescription(LPCOLESTR description) = 0;
+    virtual HRESULT SetHelpFile(LPCOLESTR helpFile) = 0;
+    virtual HRESULT SetHelpContext(DWORD helpContext) = 0;
+};
+
+struct IErrorInfo : IUnknown {
+    virtual HRESULT GetGUID(GUID* guid) = 0;
+    virtual HRESULT GetSource(BSTR* source) = 0;
+    virtual HRESULT GetDescription(BSTR* description) = 0;
+    virtual HRESULT GetHelpFile(BSTR* helpFile) = 0;
+    virtual HRESULT GetHelpContext(DWORD* helpContext) = 0;
+};
+
+// A new, empty error object with one reference, handed out as its
+// ICreateErrorInfo view. E_POINTER for a null `out`; E_OUTOFMEMORY (nothing
+// written) when it cannot be allocated.
+HRESULT CreateErrorInfo(ICreateErrorInfo** out) noexcept;
+
+// Makes `info` (may be null) the calling thread's current error. Always S_OK.
+HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info) noexcept;
+
+// The calling thread's current error with a new reference (null and S_OK when
+// there is none); the thread keeps it. E_POINTER for a null `out`.
+HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** out) noexcept;

@@ -1,0 +1,38 @@
+#include "automation/memory.h"
+
+#if ZENTREL_FAULT_INJECTION
+namespace KoAtlCom::detail::fault {
+namespace {
+
+struct Countdown {
+    std::uint64_t remaining = 0;  // 0: disarmed
+    bool persistent = false;
+    bool failing = false;  // a persistent countdown has reached its target
+    bool fired = false;
+};
+thread_local Countdown tCountdown;
+thread_local std::uint64_t tAllocations = 0;
+
+}  // namespace
+
+void Arm(std::uint64_t nth, bool persistent) noexcept { tCountdown = Countdown{nth, persistent, false, false}; }
+
+void Disarm() noexcept { tCountdown = Countdown{}; }
+
+bool Fired() noexcept { return tCountdown.fired; }
+
+std::uint64_t AllocationCount() noexcept { return tAllocations; }
+
+bool ShouldFail() noexcept {
+    ++tAllocations;
+    Countdown& c = tCountdown;
+    if (c.failing) return true;
+    if (c.remaining == 0) return false;
+    if (--c.remaining != 0) return false;
+    c.fired = true;
+    c.failing = c.persistent;
+    return true;
+}
+
+}  // namespace KoAtlCom::detail::fault
+#endif

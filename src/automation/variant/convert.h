@@ -1,0 +1,25 @@
+// Variant type change between the integer and floating types, between the two
+// interface types, between strings and byte arrays, and between arrays of one
+// type. No value is ever formatted as text or parsed from text.
+#pragma once
+
+#include <cstdint>
+
+#include "interop/vocabulary.h"
+
+// Makes `dest` a variant of type `vt` holding the converted value of `src`.
+// `dest` is changed only when the conversion succeeded; it may be `src`.
+// The locale and the flags are ignored.
+HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID lcid, USHORT flags, VARTYPE vt) noexcept;
+HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTYPE vt) noexcept;
+
+// The integer value of a variant widened to 64 bits; 0 for other types.
+// Signed: VT_I1, VT_I2, VT_BOOL, VT_I4, VT_INT, VT_I8. Unsigned: VT_UI1, VT_UI2,
+// VT_UI4, VT_UINT, VT_UI8.
+std::int64_t VariantReadSigned(const VARIANT* v) noexcept;
+std::uint64_t VariantReadUnsigned(const VARIANT* v) noexcept;
+
+// The two conversion steps of VariantChangeTypeEx. They write the value field of
+// `result` (not its `vt`) and return E_INVALIDARG for a null pointer.
+HRESULT VariantConvertScalar(VARIANT* result, const VARIANT* src, VARTYPE vt) noexcept;
+HRESULT VariantConvertArray(VARIANT* result, const VARIANT* src, VARTYPE vt) noexcept;
