@@ -1,0 +1,64 @@
+// Internals of the array layout shared by every array operation: the hidden
+// prefix, the element-kind decision, sizes computed without overflow, and the
+// one builder of byte vectors. Callers outside the library must not use these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "automation/safearray/safearray.h"
+
+namespace KoAtlCom::detail {
+
+// The descriptor block: 16-byte prefix, 24-byte header, 8 bytes per bound.
+inline constexpr std::size_t kPrefixSize = 16;
+inline constexpr std::size_t kHeaderSize = 24;
+inline constexpr std::size_t kVectorBlockSize = 48;  // prefix, header, one bound
+
+inline unsigned char* BlockStart(SAFEARRAY* psa) noexcept { return reinterpret_cast<unsigned char*>(psa) - kPrefixSize; }
+inline const unsigned char* BlockStart(const SAFEARRAY* psa) noexcept {
+    return reinterpret_cast<const unsigned char*>(psa) - kPrefixSize;
+}
+
+// The prefix holds an IID (FADF_HAVEIID) or, in its last 4 bytes, the element
+// VARTYPE zero-extended (FADF_HAVEVARTYPE).
+GUID ReadPrefixIid(const SAFEARRAY* psa) noexcept;
+void WritePrefixIid(SAFEARRAY* psa, const GUID& iid) noexcept;
+VARTYPE ReadPrefixVartype(const SAFEARRAY* psa) noexcept;
+void WritePrefixVartype(SAFEARRAY* psa, VARTYPE vt) noexcept;
+
+// Inline data that has not been released: fFeatures & 0x3000 == 0x2000.
+constexpr bool HasLiveInlineData(USHORT features) noexcept {
+    return (features & (FADF_DATA_RELEASED | FADF_INLINE_DATA)) == FADF_INLINE_DATA;
+}
+
+// What an element is decides how it is released, copied, read and written. It
+// comes from fFeatures alone. Operations test the kind bits in different
+// orders (which matters only for caller-built arrays with several kind bits);
+// each order is listed once, in KindOf.
+enum class ElementKind { Variant, String, Interface, Record, Plain };
+enum class KindOrder {
+    Release,  // string, interface, variant; records release nothing
+    Copy,     // variant, string, record, interface
+    Access,   // variant, string, interface, record
+};
+ElementKind KindOf(const SAFEARRAY& array, KindOrder order) noexcept;
+
+// Element count x element size in 64 bits, or nothing when the product of the
+// bounds or the byte size overflows 64 bits.
+std::optional<std::uint64_t> DataSize(const SAFEARRAY& array) noexcept;
+
+// Element size by VARTYPE for array elements (VT_BOOL is 2 bytes); 0 for types
+// that cannot be elements.
+ULONG ElementSizeOf(VARTYPE vt) noexcept;
+
+// The byte vector: one calloc block of 48 + count bytes holding a
+// one-dimensional VT_UI1 array with inline data, lower bound 0, features
+// FADF_INLINE_DATA | FADF_HAVEVARTYPE, with `count` bytes copied from `bytes`
+// (zeros when `bytes` is null). Null when memory runs out. SafeArrayCreateVector
+// for VT_UI1, the byte-vector builders and the string-to-byte-array conversion
+// all make exactly this object.
+SAFEARRAY* CreateByteVector(const void* bytes, ULONG count) noexcept;
+
+}  // namespace KoAtlCom::detail
