@@ -37,30 +37,15 @@ struct Objects {
     }
 };
 
-// The object is already current: SetErrorInfo changes nothing.
-void BM_SetGetRelease_SameObject(benchmark::State& state) {
+// alternate:0 sets the object already current (SetErrorInfo changes nothing);
+// alternate:1 replaces it each time (AddRef of the new, Release of the old).
+void BM_SetGetRelease(benchmark::State& state) {
     Objects objects;
-    IErrorInfo* info = objects.info[0];
-    SetErrorInfo(0, info);  // warm: the slot exists
-    for (auto _ : state) {
-        SetErrorInfo(0, info);
-        IErrorInfo* out = nullptr;
-        GetErrorInfo(0, &out);
-        benchmark::DoNotOptimize(out);
-        out->Release();
-    }
-    SetErrorInfo(0, nullptr);
-}
-BENCHMARK(BM_SetGetRelease_SameObject);
-
-// Each SetErrorInfo replaces the current object: AddRef new, Release old.
-void BM_SetGetRelease_Alternating(benchmark::State& state) {
-    Objects objects;
-    SetErrorInfo(0, objects.info[1]);
+    const unsigned mask = state.range(0) != 0 ? 1 : 0;
+    SetErrorInfo(0, objects.info[mask]);  // warm: the slot exists
     unsigned i = 0;
     for (auto _ : state) {
-        IErrorInfo* info = objects.info[i++ & 1];
-        SetErrorInfo(0, info);
+        SetErrorInfo(0, objects.info[i++ & mask]);
         IErrorInfo* out = nullptr;
         GetErrorInfo(0, &out);
         benchmark::DoNotOptimize(out);
@@ -68,7 +53,7 @@ void BM_SetGetRelease_Alternating(benchmark::State& state) {
     }
     SetErrorInfo(0, nullptr);
 }
-BENCHMARK(BM_SetGetRelease_Alternating);
+BENCHMARK(BM_SetGetRelease)->ArgName("alternate")->Arg(0)->Arg(1);
 
 // Floor of the alternating case: the same four calls on the objects, no slot.
 void BM_Floor_ReferenceTraffic(benchmark::State& state) {

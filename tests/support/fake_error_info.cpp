@@ -3,26 +3,25 @@
 #include "automation/strings/bstr.h"
 
 namespace zentrel::test {
+namespace {
 
-HRESULT FakeErrorInfo::QueryInterface(REFIID riid, void** ppv) {
-    ++queries_;
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IErrorInfo && FAILED(refusal_)) return refusal_;
-    if (riid == IID_IUnknown || riid == IID_IErrorInfo) {
-        *ppv = static_cast<IErrorInfo*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
+HRESULT Text(const char* text, BSTR* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = SysAllocString(text);
+    return S_OK;
 }
 
-ULONG FakeErrorInfo::AddRef() { return static_cast<ULONG>(++addRefs_ - releases_.load()); }
+}  // namespace
 
-ULONG FakeErrorInfo::Release() {
-    const auto count = static_cast<ULONG>(addRefs_.load() - ++releases_);
-    if (onRelease) onRelease(count);
-    return count;
+HRESULT FakeErrorInfo::QueryInterface(REFIID riid, void** ppv) {
+    // The base counts the query; it refuses IID_IErrorInfo by itself.
+    if (riid != IID_IErrorInfo || ppv == nullptr || FAILED(refusal_)) {
+        const HRESULT hr = FakeUnknown::QueryInterface(riid, ppv);
+        return riid == IID_IErrorInfo && ppv != nullptr ? refusal_ : hr;
+    }
+    const HRESULT hr = FakeUnknown::QueryInterface(IID_IUnknown, ppv);  // counted, one reference
+    *ppv = static_cast<IErrorInfo*>(this);
+    return hr;
 }
 
 HRESULT FakeErrorInfo::GetGUID(GUID* guid) {
@@ -31,23 +30,9 @@ HRESULT FakeErrorInfo::GetGUID(GUID* guid) {
     return S_OK;
 }
 
-HRESULT FakeErrorInfo::GetSource(BSTR* source) {
-    if (source == nullptr) return E_POINTER;
-    *source = SysAllocString("fake");
-    return S_OK;
-}
-
-HRESULT FakeErrorInfo::GetDescription(BSTR* description) {
-    if (description == nullptr) return E_POINTER;
-    *description = SysAllocString("fake description");
-    return S_OK;
-}
-
-HRESULT FakeErrorInfo::GetHelpFile(BSTR* helpFile) {
-    if (helpFile == nullptr) return E_POINTER;
-    *helpFile = nullptr;
-    return S_OK;
-}
+HRESULT FakeErrorInfo::GetSource(BSTR* source) { return Text("fake", source); }
+HRESULT FakeErrorInfo::GetDescription(BSTR* description) { return Text("fake description", description); }
+HRESULT FakeErrorInfo::GetHelpFile(BSTR* helpFile) { return Text(nullptr, helpFile); }
 
 HRESULT FakeErrorInfo::GetHelpContext(DWORD* helpContext) {
     if (helpContext == nullptr) return E_POINTER;

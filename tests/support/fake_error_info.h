@@ -1,25 +1,23 @@
-// A foreign IErrorInfo for tests: counts AddRef, Release and QueryInterface,
-// never deletes itself (the test owns it), and can be told to refuse
-// IID_IErrorInfo with a chosen status. Its getters report fixed values.
+// A foreign IErrorInfo for tests: a FakeUnknown (same counts, same onRelease
+// hook, never deletes itself) that also answers IID_IErrorInfo, or refuses it
+// with a chosen status. Its getters report fixed values.
 #pragma once
 
-#include <atomic>
-#include <functional>
-
 #include "automation/errorinfo/errorinfo.h"
+#include "support/fake_unknown.h"
 
 namespace zentrel::test {
 
-class FakeErrorInfo : public IErrorInfo {
+class FakeErrorInfo : public IErrorInfo, public FakeUnknown {
 public:
-    // `refusal` is what QueryInterface returns for IID_IErrorInfo when it is a
-    // failure code; S_OK makes the fake answer it like any IErrorInfo.
+    // A failure code as `refusal` is what QueryInterface returns for
+    // IID_IErrorInfo; S_OK makes the fake answer it like any IErrorInfo.
     explicit FakeErrorInfo(HRESULT refusal = S_OK) : refusal_(refusal) {}
-    virtual ~FakeErrorInfo() = default;
 
+    // Every call is counted as FakeUnknown counts it.
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
+    ULONG AddRef() override { return FakeUnknown::AddRef(); }
+    ULONG Release() override { return FakeUnknown::Release(); }
 
     HRESULT GetGUID(GUID* guid) override;
     HRESULT GetSource(BSTR* source) override;
@@ -29,22 +27,8 @@ public:
 
     static constexpr DWORD kHelpContext = 4711;
 
-    int addRefs() const { return addRefs_.load(); }
-    int releases() const { return releases_.load(); }
-    int queries() const { return queries_.load(); }
-    // References held by others: AddRefs (direct or through QueryInterface)
-    // minus Releases.
-    int outstanding() const { return addRefs() - releases(); }
-
-    // Called after the count is updated, with the new count; lets a test run
-    // code from inside Release (re-entrancy).
-    std::function<void(ULONG)> onRelease;
-
 private:
     HRESULT refusal_;
-    std::atomic<int> addRefs_{0};
-    std::atomic<int> releases_{0};
-    std::atomic<int> queries_{0};
 };
 
 }  // namespace zentrel::test

@@ -60,14 +60,6 @@ protected:
 
 TEST(CreateErrorInfo, NullOutIsEPointer) { EXPECT_EQ(E_POINTER, CreateErrorInfo(nullptr)); }
 
-TEST(CreateErrorInfo, HandsOutOneReference) {
-    ICreateErrorInfo* p = nullptr;
-    ASSERT_EQ(S_OK, CreateErrorInfo(&p));
-    EXPECT_EQ(2u, p->AddRef());
-    EXPECT_EQ(1u, p->Release());
-    EXPECT_EQ(0u, p->Release());
-}
-
 TEST(CreateErrorInfo, AllocationFailureIsOutOfMemoryAndWritesNothing) {
     auto* const sentinel = reinterpret_cast<ICreateErrorInfo*>(0x1234);
     const int runs = SweepAllocationFailures(FailureMode::Transient, [&](std::uint64_t nth, FailureMode) {

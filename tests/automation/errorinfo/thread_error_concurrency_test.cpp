@@ -69,19 +69,6 @@ TEST(CurrentErrorThreads, ThreadEndReleasesHeldObjectOnce) {
     EXPECT_EQ(2, fake.releases());
 }
 
-TEST(CurrentErrorThreads, RefusingObjectIsStillReleasedAtThreadEnd) {
-    FakeErrorInfo refusing(E_NOINTERFACE);
-    HRESULT status = S_OK;
-    std::thread([&] {
-        ASSERT_EQ(S_OK, SetErrorInfo(0, &refusing));
-        IErrorInfo* out = nullptr;
-        status = GetErrorInfo(0, &out);
-    }).join();
-    EXPECT_EQ(E_NOINTERFACE, status);
-    EXPECT_EQ(1, refusing.addRefs());
-    EXPECT_EQ(1, refusing.releases());
-}
-
 TEST(CurrentErrorThreads, SharedObjectIsReleasedOncePerSlot) {
     constexpr int kReads = 1000;
     FakeErrorInfo fake;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "automation/errorinfo/errorinfo.h"
+#include "automation/strings/bstr.h"
 #include "support/fake_error_info.h"
 
 namespace {
@@ -85,6 +86,10 @@ TEST_F(CurrentError, ForeignObjectIsHeldAndHandedOut) {
     IErrorInfo* out = Current();
     EXPECT_EQ(&fake, out);
     EXPECT_EQ(2, fake.outstanding());
+    BSTR description = nullptr;
+    EXPECT_EQ(S_OK, out->GetDescription(&description));
+    EXPECT_STREQ("fake description", description);
+    SysFreeString(description);
     out->Release();
     EXPECT_EQ(S_OK, SetErrorInfo(0, nullptr));
     EXPECT_EQ(0, fake.outstanding());
