@@ -5,6 +5,15 @@
 # Components: `Runtime` is what a program that links libZentrel.so needs at run
 # time (the versioned file and its SONAME link); `Development` is everything
 # else. `cmake --install <build>` installs both.
+#
+# A project that adds this one with add_subdirectory or FetchContent gets no
+# install rules unless it sets ZENTREL_INSTALL=ON (it needs them when it installs
+# and exports targets of its own that link Zentrel::core).
+option(ZENTREL_INSTALL "Generate the install rules" ${PROJECT_IS_TOP_LEVEL})
+if(NOT ZENTREL_INSTALL)
+  return()
+endif()
+
 include(CMakePackageConfigHelpers)
 
 set(ZENTREL_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Zentrel)
