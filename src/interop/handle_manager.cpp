@@ -2,15 +2,25 @@
 
 #include <mutex>
 
+// A registered object needs only the binary layout of an interface: a pointer to
+// its table of QueryInterface, AddRef and Release. Objects written in C (see
+// interop/proxy.h) have no C++ type information in front of that table, which
+// the sanitizer's vptr check would read on every call into them.
+#if defined(__GNUC__) || defined(__clang__)
+#define ZENTREL_CALLS_FOREIGN_OBJECTS __attribute__((no_sanitize("vptr")))
+#else
+#define ZENTREL_CALLS_FOREIGN_OBJECTS
+#endif
+
 namespace KoAtlCom::Interop {
 
-HandleManager::~HandleManager() {
+ZENTREL_CALLS_FOREIGN_OBJECTS HandleManager::~HandleManager() {
     std::unique_lock lock(mutex_);
     for (const auto& entry : entries_) entry.first->Release();
     entries_.clear();
 }
 
-void* HandleManager::AddHandle(IUnknown* pointer) {
+ZENTREL_CALLS_FOREIGN_OBJECTS void* HandleManager::AddHandle(IUnknown* pointer) {
     std::unique_lock lock(mutex_);
     if (pointer == nullptr) return nullptr;
     // Looks up before allocating: only a new key can throw, and then the map is
@@ -27,7 +37,7 @@ void* HandleManager::AddHandle(IUnknown* pointer) {
     return pointer;
 }
 
-HRESULT HandleManager::ReleaseHandle(void* handle) noexcept {
+ZENTREL_CALLS_FOREIGN_OBJECTS HRESULT HandleManager::ReleaseHandle(void* handle) noexcept {
     IUnknown* removed = nullptr;
     {
         std::unique_lock lock(mutex_);
@@ -43,7 +53,7 @@ HRESULT HandleManager::ReleaseHandle(void* handle) noexcept {
     return S_OK;
 }
 
-HRESULT HandleManager::GetHandle(void* handle, IUnknown** out) noexcept {
+ZENTREL_CALLS_FOREIGN_OBJECTS HRESULT HandleManager::GetHandle(void* handle, IUnknown** out) noexcept {
     if (out == nullptr) return E_POINTER;
     std::unique_lock lock(mutex_);
     const auto entry = entries_.find(static_cast<IUnknown*>(handle));
