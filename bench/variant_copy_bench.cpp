@@ -8,39 +8,14 @@
 
 namespace {
 
-void VariantCopy_Scalar(benchmark::State& state) {
-    VARIANT source, dest;
-    VariantInit(&source);
-    VariantInit(&dest);
-    source.vt = VT_R8;
-    source.dblVal = 2.5;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(&source);
-        VariantCopy(&dest, &source);
-        benchmark::DoNotOptimize(&dest);
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(VariantCopy_Scalar);
-
-void Floor_RecordCopy24(benchmark::State& state) {
-    VARIANT source, dest;
-    VariantInit(&source);
-    VariantInit(&dest);
-    source.vt = VT_R8;
-    source.dblVal = 2.5;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(&source);
-        dest = source;
-        benchmark::DoNotOptimize(&dest);
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(Floor_RecordCopy24);
+void CopyRecordInline(VARIANT* dest, const VARIANT* source) { *dest = *source; }
 
 [[gnu::noinline]] void CopyRecordOutOfLine(VARIANT* dest, const VARIANT* source) { *dest = *source; }
 
-void Reference_OutOfLineRecordCopy24(benchmark::State& state) {
+void CopyWithVariantCopy(VARIANT* dest, const VARIANT* source) { VariantCopy(dest, source); }
+
+template <void (*Copy)(VARIANT*, const VARIANT*)>
+void CopyScalar(benchmark::State& state) {
     VARIANT source, dest;
     VariantInit(&source);
     VariantInit(&dest);
@@ -48,11 +23,14 @@ void Reference_OutOfLineRecordCopy24(benchmark::State& state) {
     source.dblVal = 2.5;
     for (auto _ : state) {
         benchmark::DoNotOptimize(&source);
-        CopyRecordOutOfLine(&dest, &source);
+        Copy(&dest, &source);
         benchmark::DoNotOptimize(&dest);
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(Reference_OutOfLineRecordCopy24);
+
+BENCHMARK(CopyScalar<CopyWithVariantCopy>)->Name("VariantCopy_Scalar");
+BENCHMARK(CopyScalar<CopyRecordInline>)->Name("Floor_RecordCopy24");
+BENCHMARK(CopyScalar<CopyRecordOutOfLine>)->Name("Reference_OutOfLineRecordCopy24");
 
 }  // namespace
