@@ -65,7 +65,8 @@ HRESULT CopyReferenced(VARIANT* dest, const VARIANT& source) noexcept {
     } else if (base == VT_DECIMAL || base == VT_RECORD) {
         hr = E_NOTIMPL;
     } else {
-        std::memcpy(&dest->llVal, source.byref, KoAtlCom::detail::ElementSizeOf(base));
+        // The reference may point into dest itself.
+        std::memmove(&dest->llVal, source.byref, KoAtlCom::detail::ElementSizeOf(base));
     }
     dest->vt = t & ~VT_BYREF;
     return hr;
