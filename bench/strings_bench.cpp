@@ -91,27 +91,22 @@ const std::vector<std::string>& BareTexts() {
     return texts;
 }
 
-void BM_GUIDFromString_Bare(benchmark::State& state) {
-    const auto& texts = BareTexts();
+// Runs `parse` on each text in turn.
+template <class Parse>
+void ParseEach(benchmark::State& state, const std::vector<std::string>& texts, Parse parse) {
     std::size_t i = 0;
-    GUID guid;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(GUIDFromString(texts[i++ % kGuids].c_str(), &guid));
-        benchmark::DoNotOptimize(guid);
-    }
+    for (auto _ : state) parse(texts[i++ % kGuids].c_str());
 }
-BENCHMARK(BM_GUIDFromString_Bare);
 
-void BM_GUIDFromString_Braced(benchmark::State& state) {
-    const auto& texts = BracedTexts();
-    std::size_t i = 0;
+void BM_GUIDFromString(benchmark::State& state, bool braced) {
     GUID guid;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(GUIDFromString(texts[i++ % kGuids].c_str(), &guid));
+    ParseEach(state, braced ? BracedTexts() : BareTexts(), [&](const char* text) {
+        benchmark::DoNotOptimize(GUIDFromString(text, &guid));
         benchmark::DoNotOptimize(guid);
-    }
+    });
 }
-BENCHMARK(BM_GUIDFromString_Braced);
+BENCHMARK_CAPTURE(BM_GUIDFromString, Bare, false);
+BENCHMARK_CAPTURE(BM_GUIDFromString, Braced, true);
 
 void BM_StringFromGUID2(benchmark::State& state) {
     const auto& guids = Guids();
@@ -126,13 +121,11 @@ BENCHMARK(BM_StringFromGUID2);
 
 #if ZENTREL_HAVE_LIBUUID
 void BM_Floor_uuid_parse(benchmark::State& state) {
-    const auto& texts = BareTexts();
-    std::size_t i = 0;
     uuid_t uuid;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(uuid_parse(texts[i++ % kGuids].c_str(), uuid));
+    ParseEach(state, BareTexts(), [&](const char* text) {
+        benchmark::DoNotOptimize(uuid_parse(text, uuid));
         benchmark::DoNotOptimize(uuid);
-    }
+    });
 }
 BENCHMARK(BM_Floor_uuid_parse);
 

@@ -23,8 +23,8 @@ BSTR AllocateBlock(std::size_t length) noexcept {
 
 BSTR AllocateCopy(const char* src, std::size_t length) noexcept {
     BSTR s = AllocateBlock(length);
-    if (s != nullptr) std::memcpy(s, src, length);
-    return s;
+    if (s == nullptr) return nullptr;
+    return static_cast<BSTR>(std::memcpy(s, src, length));  // lets the copy be a tail call
 }
 
 // True when the `length` bytes at `text` lie anywhere inside the block of `s`.
