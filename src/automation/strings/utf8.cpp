@@ -124,6 +124,7 @@ void Utf8ToWideString(const unsigned char* bytes, std::size_t count, std::wstrin
     }
 
     out.resize(static_cast<std::size_t>(w - first));
-    // Keep no more spare room than ordinary growth would have left.
-    if (out.size() < out.capacity() / 2) out.shrink_to_fit();
+    // Text of multi-byte sequences leaves up to a quarter of the room used;
+    // only input that was largely dropped costs a copy to give the room back.
+    if (out.size() < out.capacity() / 4) out.shrink_to_fit();
 }
