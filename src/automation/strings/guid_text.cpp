@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 
 #include "automation/safearray/safearray.h"
 
@@ -27,18 +26,19 @@ static_assert(std::endian::native == std::endian::little, "the digit groups are 
 constexpr std::uint64_t Bytes(std::uint8_t b) noexcept { return 0x0101010101010101u * b; }
 
 // Eight hexadecimal digits read as one little-endian word (the first character
-// in the low byte): their value, most significant digit first, or nothing when
-// any byte is not '0'-'9', 'A'-'F' or 'a'-'f'. All bytes are tested at once:
-// with the top bit of every byte clear, adding 0x80 - lo to a byte sets its top
-// bit exactly when the byte is at least lo, and no carry crosses into the next.
-std::optional<std::uint32_t> HexWord(std::uint64_t x) noexcept {
+// in the low byte): returns their value, most significant digit first, and
+// leaves a bit set in `invalid` when any byte is not '0'-'9', 'A'-'F' or 'a'-'f'.
+// All bytes are tested at once: with the top bit of every byte clear, adding
+// 0x80 - lo to a byte sets its top bit exactly when the byte is at least lo,
+// and no carry crosses into the next byte. (A byte with its top bit set makes
+// the word invalid anyway, so the carries it causes do not matter.)
+inline std::uint32_t HexWord(std::uint64_t x, std::uint64_t& invalid) noexcept {
     constexpr std::uint64_t kTop = Bytes(0x80);
-    if ((x & kTop) != 0) return std::nullopt;
     const auto atLeast = [](std::uint64_t v, std::uint8_t lo) { return v + Bytes(0x80 - lo); };
     const std::uint64_t digit = atLeast(x, '0') & ~atLeast(x, '9' + 1);
     const std::uint64_t folded = x | Bytes(0x20);  // 'A'-'F' -> 'a'-'f'
     const std::uint64_t letter = atLeast(folded, 'a') & ~atLeast(folded, 'f' + 1);
-    if (((digit | letter) & kTop) != kTop) return std::nullopt;
+    invalid |= (x & kTop) | (~(digit | letter) & kTop);
 
     // Digit values: the low nibble, plus 9 for letters (bit 6 set).
     std::uint64_t v = (x & Bytes(0x0F)) + ((x >> 6) & Bytes(0x01)) * 9;
@@ -135,24 +135,24 @@ bool GUIDFromString(LPCOLESTR text, GUID* guid) noexcept {
     if (braced && text[kBracedLength - 1] != '}') return false;
 
     const char* p = text + (braced ? 1 : 0);
-    for (std::size_t at : kDashes)
-        if (p[at] != '-') return false;
+    std::uint64_t invalid = 0;
+    for (std::size_t at : kDashes) invalid |= static_cast<std::uint64_t>(p[at] != '-');
     // Groups of 4 digits are read in pairs, so that every read is 8 digits.
-    const auto data1 = HexWord(Load8(p));
-    const auto data2And3 = HexWord(Load4And4(p + 9, p + 14));
-    const auto data4Ends = HexWord(Load4And4(p + 19, p + 32));  // Data4[0..1] and [6..7]
-    const auto data4Middle = HexWord(Load8(p + 24));             // Data4[2..5]
-    if (!data1 || !data2And3 || !data4Ends || !data4Middle) return false;
+    const std::uint32_t data1 = HexWord(Load8(p), invalid);
+    const std::uint32_t data2And3 = HexWord(Load4And4(p + 9, p + 14), invalid);
+    const std::uint32_t data4Ends = HexWord(Load4And4(p + 19, p + 32), invalid);  // Data4[0..1], [6..7]
+    const std::uint32_t data4Middle = HexWord(Load8(p + 24), invalid);             // Data4[2..5]
+    if (invalid != 0) return false;
 
     GUID parsed;
-    parsed.Data1 = *data1;
-    parsed.Data2 = static_cast<std::uint16_t>(*data2And3 >> 16);
-    parsed.Data3 = static_cast<std::uint16_t>(*data2And3);
+    parsed.Data1 = data1;
+    parsed.Data2 = static_cast<std::uint16_t>(data2And3 >> 16);
+    parsed.Data3 = static_cast<std::uint16_t>(data2And3);
     const std::uint8_t data4[8] = {
-        static_cast<std::uint8_t>(*data4Ends >> 24),   static_cast<std::uint8_t>(*data4Ends >> 16),
-        static_cast<std::uint8_t>(*data4Middle >> 24), static_cast<std::uint8_t>(*data4Middle >> 16),
-        static_cast<std::uint8_t>(*data4Middle >> 8),  static_cast<std::uint8_t>(*data4Middle),
-        static_cast<std::uint8_t>(*data4Ends >> 8),    static_cast<std::uint8_t>(*data4Ends)};
+        static_cast<std::uint8_t>(data4Ends >> 24),   static_cast<std::uint8_t>(data4Ends >> 16),
+        static_cast<std::uint8_t>(data4Middle >> 24), static_cast<std::uint8_t>(data4Middle >> 16),
+        static_cast<std::uint8_t>(data4Middle >> 8),  static_cast<std::uint8_t>(data4Middle),
+        static_cast<std::uint8_t>(data4Ends >> 8),    static_cast<std::uint8_t>(data4Ends)};
     std::memcpy(parsed.Data4, data4, sizeof data4);
     *guid = parsed;
     return true;

@@ -124,7 +124,7 @@ void Utf8ToWideString(const unsigned char* bytes, std::size_t count, std::wstrin
     }
 
     out.resize(static_cast<std::size_t>(w - first));
-    // Text of multi-byte sequences leaves up to a quarter of the room used;
-    // only input that was largely dropped costs a copy to give the room back.
+    // Text of multi-byte sequences fills at least a quarter of the room, so
+    // only input that was largely dropped pays a copy to give the room back.
     if (out.size() < out.capacity() / 4) out.shrink_to_fit();
 }
