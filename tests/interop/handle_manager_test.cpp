@@ -1,6 +1,5 @@
 #include "interop/handle_manager.h"
 
-#include <memory>
 #include <new>
 #include <vector>
 
