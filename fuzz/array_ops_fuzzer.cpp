@@ -264,6 +264,11 @@ void Step(Input& in, State& state) {
             }
             break;
         case 8: {
+            // Only arrays whose elements are interfaces hold objects. An array
+            // that merely names an interface type (FADF_HAVEIID without a kind
+            // bit, as a copy of an array without data gets) has plain elements
+            // that may hold any bytes, and querying one would call through them.
+            if ((slot->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) == 0) break;
             void* out = nullptr;
             if (SafeArrayQueryElement(slot, in.Below(6), IID_IUnknown, &out) == S_OK) {
                 static_cast<IUnknown*>(out)->Release();

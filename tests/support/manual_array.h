@@ -1,21 +1,13 @@
-// Arrays for tests: an owning pointer for arrays the library made, and a
-// descriptor built by hand the way callers outside the library may build one
+// A descriptor built by hand the way callers outside the library may build one
 // (any features, any element size, storage of the test's choosing).
 #pragma once
 
 #include <cstddef>
 #include <initializer_list>
-#include <memory>
 
 #include "automation/automation.h"
-#include "automation/safearray/layout.h"
 
 namespace zentrel::test {
-
-struct ArrayDestroyer {
-    void operator()(SAFEARRAY* psa) const noexcept { SafeArrayDestroy(psa); }
-};
-using ArrayPtr = std::unique_ptr<SAFEARRAY, ArrayDestroyer>;
 
 // Prefix, header and up to four bounds laid out as in a descriptor block. The
 // bounds are given in the caller's dimension order and stored reversed.

@@ -28,21 +28,22 @@ bool HasElementStorage(const SAFEARRAY& array) noexcept {
 }
 
 // The flat index of the element that `indices` (one per dimension, caller's
-// order) names: the first dimension varies fastest. Each index is checked
-// against its dimension in turn, the first one out of range ending the call
-// with DISP_E_BADINDEX. The index, its offset from the lower bound and the
-// running stride are kept in 64 bits, so every index of a dimension is accepted
-// up to the top of the LONG range and arrays of more than 2^32 elements are
-// addressed correctly.
+// order) names: the first dimension varies fastest, so the flat index is
+// (((i[n-1] - lb) × c[n-2] + (i[n-2] - lb)) × c[n-3] + ...) + (i[0] - lb),
+// evaluated here from the last dimension (rgsabound[0]) inwards. Any index out
+// of its dimension's range gives DISP_E_BADINDEX and nothing is written; which
+// one is looked at first makes no difference to the result. Offsets and the
+// flat index are 64-bit, so every index up to the top of the LONG range is
+// accepted and arrays of more than 2^32 elements are addressed correctly.
 HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* flat) noexcept {
     std::uint64_t position = 0;
-    std::uint64_t stride = 1;
-    const SAFEARRAYBOUND* bound = &array.rgsabound[array.cDims - 1];
-    for (UINT k = 0; k < array.cDims; ++k, --bound) {
-        const std::int64_t offset = std::int64_t{indices[k]} - bound->lLbound;
-        if (offset < 0 || offset >= std::int64_t{bound->cElements}) return DISP_E_BADINDEX;
-        position += static_cast<std::uint64_t>(offset) * stride;
-        stride *= bound->cElements;
+    const SAFEARRAYBOUND* bound = array.rgsabound;
+    for (const LONG* index = indices + array.cDims; index-- != indices; ++bound) {
+        // Below the lower bound the offset wraps to a huge value: one compare
+        // checks both ends.
+        const auto offset = static_cast<std::uint64_t>(std::int64_t{*index} - bound->lLbound);
+        if (offset >= bound->cElements) return DISP_E_BADINDEX;
+        position = position * bound->cElements + offset;
     }
     *flat = position;
     return S_OK;
@@ -62,6 +63,26 @@ HRESULT ResolveElement(const SAFEARRAY& array, const LONG* indices, unsigned cha
     if (const HRESULT hr = FlatIndexOf(array, indices, &flat); FAILED(hr)) return hr;
     *element = ElementAt(array, flat);
     return S_OK;
+}
+
+// Plain elements are copied as cbElements raw bytes. The usual sizes go
+// through a register, which keeps the common case free of a library call and
+// is safe when source and target overlap.
+template <std::size_t N>
+void CopyFixed(void* to, const void* from) noexcept {
+    unsigned char value[N];
+    std::memcpy(value, from, N);
+    std::memcpy(to, value, N);
+}
+
+void CopyPlain(void* to, const void* from, ULONG size) noexcept {
+    switch (size) {
+        case 1: return CopyFixed<1>(to, from);
+        case 2: return CopyFixed<2>(to, from);
+        case 4: return CopyFixed<4>(to, from);
+        case 8: return CopyFixed<8>(to, from);
+        default: std::memmove(to, from, size);
+    }
 }
 
 // Each element kind's read into and write from the caller's `pv`.
@@ -128,6 +149,42 @@ HRESULT PutInterface(IUnknown** element, IUnknown* source) noexcept {
     return S_OK;
 }
 
+// The kinds other than plain, kept out of line so that the plain path, the
+// one that has to be fast, stays short.
+[[gnu::noinline]] HRESULT GetOwned(ElementKind kind, unsigned char* element, void* pv) noexcept {
+    switch (kind) {
+        case ElementKind::Variant:
+            return GetVariant(reinterpret_cast<VARIANT*>(element), static_cast<VARIANT*>(pv));
+        case ElementKind::String:
+            return GetString(reinterpret_cast<BSTR*>(element), static_cast<BSTR*>(pv));
+        case ElementKind::Interface:
+            return GetInterface(reinterpret_cast<IUnknown**>(element), static_cast<IUnknown**>(pv));
+        case ElementKind::Record:
+        case ElementKind::Plain:
+            break;
+    }
+    return E_NOTIMPL;
+}
+
+// pv is the interface pointer itself for interface elements (null stores
+// null); variants and strings are read through it, so it must point somewhere.
+[[gnu::noinline]] HRESULT PutOwned(ElementKind kind, unsigned char* element, void* pv) noexcept {
+    switch (kind) {
+        case ElementKind::Variant:
+            if (pv == nullptr) return E_INVALIDARG;
+            return PutVariant(reinterpret_cast<VARIANT*>(element), static_cast<const VARIANT*>(pv));
+        case ElementKind::String:
+            if (pv == nullptr) return E_INVALIDARG;
+            return PutString(reinterpret_cast<BSTR*>(element), static_cast<const BSTR*>(pv));
+        case ElementKind::Interface:
+            return PutInterface(reinterpret_cast<IUnknown**>(element), static_cast<IUnknown*>(pv));
+        case ElementKind::Record:
+        case ElementKind::Plain:
+            break;
+    }
+    return E_NOTIMPL;
+}
+
 }  // namespace
 
 HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* out) noexcept {
@@ -157,19 +214,9 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* indices, void* pv) noexc
     if (psa == nullptr || indices == nullptr || pv == nullptr) return E_INVALIDARG;
     unsigned char* element;
     if (const HRESULT hr = ResolveElement(*psa, indices, &element); FAILED(hr)) return hr;
-    switch (KindOf(*psa, KindOrder::Access)) {
-        case ElementKind::Variant:
-            return GetVariant(reinterpret_cast<VARIANT*>(element), static_cast<VARIANT*>(pv));
-        case ElementKind::String:
-            return GetString(reinterpret_cast<BSTR*>(element), static_cast<BSTR*>(pv));
-        case ElementKind::Interface:
-            return GetInterface(reinterpret_cast<IUnknown**>(element), static_cast<IUnknown**>(pv));
-        case ElementKind::Record:
-            return E_NOTIMPL;
-        case ElementKind::Plain:
-            break;
-    }
-    std::memcpy(pv, element, psa->cbElements);
+    const ElementKind kind = KindOf(*psa, KindOrder::Access);
+    if (kind != ElementKind::Plain) return GetOwned(kind, element, pv);
+    CopyPlain(pv, element, psa->cbElements);
     return S_OK;
 }
 
@@ -178,22 +225,9 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* indices, void* pv) noexc
     unsigned char* element;
     if (const HRESULT hr = ResolveElement(*psa, indices, &element); FAILED(hr)) return hr;
     const ElementKind kind = KindOf(*psa, KindOrder::Access);
-    // pv is the interface pointer itself for interface elements (null stores
-    // null); for the kinds that read through it, it must point somewhere.
-    if (pv == nullptr && kind != ElementKind::Interface && kind != ElementKind::Record) return E_INVALIDARG;
-    switch (kind) {
-        case ElementKind::Variant:
-            return PutVariant(reinterpret_cast<VARIANT*>(element), static_cast<const VARIANT*>(pv));
-        case ElementKind::String:
-            return PutString(reinterpret_cast<BSTR*>(element), static_cast<const BSTR*>(pv));
-        case ElementKind::Interface:
-            return PutInterface(reinterpret_cast<IUnknown**>(element), static_cast<IUnknown*>(pv));
-        case ElementKind::Record:
-            return E_NOTIMPL;
-        case ElementKind::Plain:
-            break;
-    }
-    std::memmove(element, pv, psa->cbElements);
+    if (kind != ElementKind::Plain) return PutOwned(kind, element, pv);
+    if (pv == nullptr) return E_INVALIDARG;
+    CopyPlain(element, pv, psa->cbElements);
     return S_OK;
 }
 

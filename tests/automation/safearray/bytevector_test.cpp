@@ -8,6 +8,7 @@
 
 #include "automation/automation.h"
 #include "support/fault_injection.h"
+#include "array_testing.h"
 #include "support/manual_array.h"
 
 namespace {

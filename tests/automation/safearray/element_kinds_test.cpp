@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "automation/automation.h"
+#include "automation/safearray/layout.h"
 #include "support/fake_unknown.h"
 #include "support/fault_injection.h"
+#include "array_testing.h"
 #include "support/manual_array.h"
 
 namespace {

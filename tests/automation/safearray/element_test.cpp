@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "automation/automation.h"
+#include "array_testing.h"
 #include "support/manual_array.h"
 
 namespace {
