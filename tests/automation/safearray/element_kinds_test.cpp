@@ -316,7 +316,10 @@ TEST(VariantElement_Put, SourceOwnedByTheElementItself) {
     EXPECT_STREQ("shared", element.bstrVal);
     EXPECT_NE(alias.bstrVal, element.bstrVal);
 
+    BSTR held = element.bstrVal;
     ASSERT_EQ(S_OK, SafeArrayPutElement(array.get(), kFirst, &element));  // itself: unchanged
+    ASSERT_EQ(S_OK, SafeArrayGetElement(array.get(), kFirst, &element));  // likewise
+    EXPECT_EQ(held, element.bstrVal);
     EXPECT_STREQ("shared", element.bstrVal);
 
     // The source lives inside an array that the element owns.

@@ -148,24 +148,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Shape{"ThreeDims", {{2, -1}, {3, 4}, {4, -100}}}, Shape{"ThreeDimsSingle", {{1, 9}, {1, -9}, {5, 0}}}),
     [](const auto& param) { return std::string(param.param.name); });
 
-TEST(Index_Resolution, DocumentedPositionsOfATwoDimensionalArray) {
-    ArrayPtr array = Create(VT_I4, {{3, 1}, {4, 0}});
-    const struct {
-        LONG i0, i1;
-        std::uintptr_t flat;
-    } cases[] = {{1, 0, 0}, {2, 0, 1}, {1, 1, 3}, {3, 3, 11}};
-    for (const auto& c : cases) {
-        const LONG index[] = {c.i0, c.i1};
-        void* element = nullptr;
-        ASSERT_EQ(S_OK, SafeArrayPtrOfIndex(array.get(), index, &element));
-        EXPECT_EQ(Address(array->pvData) + 4 * c.flat, Address(element));
-    }
-    void* element = nullptr;
-    const LONG low[] = {0, 0}, high[] = {1, 4};
-    EXPECT_EQ(DISP_E_BADINDEX, SafeArrayPtrOfIndex(array.get(), low, &element));
-    EXPECT_EQ(DISP_E_BADINDEX, SafeArrayPtrOfIndex(array.get(), high, &element));
-}
-
 TEST(Index_Resolution, EmptyDimensionsAcceptNoIndex) {
     for (const auto& bounds : {std::vector<SAFEARRAYBOUND>{{0, 0}}, std::vector<SAFEARRAYBOUND>{{0, 3}, {2, 0}},
                                std::vector<SAFEARRAYBOUND>{{2, 0}, {0, -1}}, std::vector<SAFEARRAYBOUND>{{2, 0}, {3, 0}, {0, 5}}}) {
