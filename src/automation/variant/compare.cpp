@@ -1,0 +1,142 @@
+// VarCmp. Numbers compare by value (integers in 64 bits, with a floating partner
+// as doubles), strings by their text up to the first NUL, and a string against
+// a number or a boolean through the text. Operands are never converted through
+// VariantChangeTypeEx and never resolved when by-reference.
+#include "automation/variant/compare.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "automation/variant/numeric.h"
+
+namespace {
+
+using KoAtlCom::detail::NumericClass;
+using KoAtlCom::detail::NumericClassOf;
+
+// An operand's role, decided on its whole `vt` (any flag bit gives None).
+enum class Kind { None, Signed, Unsigned, Floating, String, Boolean };
+
+Kind KindOf(VARTYPE vt) noexcept {
+    if (vt == VT_BSTR) return Kind::String;
+    if (vt == VT_BOOL) return Kind::Boolean;
+    switch (NumericClassOf(vt)) {
+        case NumericClass::Signed: return Kind::Signed;
+        case NumericClass::Unsigned: return Kind::Unsigned;
+        case NumericClass::Floating: return Kind::Floating;
+        case NumericClass::None: break;
+    }
+    return Kind::None;
+}
+
+constexpr bool IsNumber(Kind k) noexcept { return k == Kind::Signed || k == Kind::Unsigned || k == Kind::Floating; }
+
+template <class T>
+constexpr HRESULT OrderIntegers(T left, T right) noexcept {
+    return left == right ? VARCMP_EQ : left > right ? VARCMP_GT : VARCMP_LT;
+}
+
+// Anything that is neither equal nor less, NaN included, is "greater".
+constexpr HRESULT OrderDoubles(double left, double right) noexcept {
+    return left == right ? VARCMP_EQ : left < right ? VARCMP_LT : VARCMP_GT;
+}
+
+constexpr HRESULT OrderText(int comparison) noexcept {
+    return comparison < 0 ? VARCMP_LT : comparison == 0 ? VARCMP_EQ : VARCMP_GT;
+}
+
+// An integer operand in a mixed-sign comparison: unsigned values are
+// zero-extended and then read as signed, so 2^63 and above count as negative.
+std::int64_t SignedValue(const VARIANT& v, Kind k) noexcept {
+    return k == Kind::Signed ? KoAtlCom::detail::ReadSigned(v)
+                             : static_cast<std::int64_t>(KoAtlCom::detail::ReadUnsigned(v));
+}
+
+HRESULT CompareNumbers(const VARIANT& left, Kind lk, const VARIANT& right, Kind rk) noexcept {
+    if (lk == Kind::Floating || rk == Kind::Floating) {
+        return OrderDoubles(KoAtlCom::detail::ReadAsDouble(left, NumericClassOf(left.vt)),
+                            KoAtlCom::detail::ReadAsDouble(right, NumericClassOf(right.vt)));
+    }
+    if (lk == Kind::Unsigned && rk == Kind::Unsigned) {
+        return OrderIntegers(KoAtlCom::detail::ReadUnsigned(left), KoAtlCom::detail::ReadUnsigned(right));
+    }
+    return OrderIntegers(SignedValue(left, lk), SignedValue(right, rk));
+}
+
+const char* TextOf(const VARIANT& v) noexcept { return v.bstrVal != nullptr ? v.bstrVal : ""; }
+
+const char* BooleanLiteral(const VARIANT& v) noexcept { return v.boolVal == VARIANT_TRUE ? "true" : "false"; }
+
+// std::stoll, std::stoull and std::stod as the standard defines them (the C
+// parser on the text; std::invalid_argument when it converts nothing,
+// std::out_of_range when it reports ERANGE), applied to the NUL-terminated text
+// in place: no copy is made, so nothing else can be thrown and nothing is left
+// allocated when these two are.
+template <class Parse>
+auto ParseOrThrow(const char* text, const char* name, Parse parse) {
+    const int savedErrno = errno;
+    errno = 0;
+    char* end = nullptr;
+    const auto value = parse(text, &end);
+    const bool outOfRange = errno == ERANGE;
+    if (errno == 0) errno = savedErrno;
+    if (end == text) throw std::invalid_argument(name);
+    if (outOfRange) throw std::out_of_range(name);
+    return value;
+}
+
+// The text read as the kind of number its partner is: a VT_I8, VT_UI8 or VT_R8.
+VARIANT ParseAs(const char* text, Kind k) {
+    VARIANT number{};
+    switch (k) {
+        case Kind::Signed:
+            number.vt = VT_I8;
+            number.llVal = ParseOrThrow(text, "stoll", [](const char* s, char** e) { return std::strtoll(s, e, 10); });
+            break;
+        case Kind::Unsigned:
+            number.vt = VT_UI8;
+            number.ullVal =
+                ParseOrThrow(text, "stoull", [](const char* s, char** e) { return std::strtoull(s, e, 10); });
+            break;
+        default:
+            number.vt = VT_R8;
+            number.dblVal = ParseOrThrow(text, "stod", [](const char* s, char** e) { return std::strtod(s, e); });
+            break;
+    }
+    return number;
+}
+
+// A string against a partner that is not a string, ordered left against right.
+HRESULT CompareTextWith(const char* text, const VARIANT& other, Kind otherKind, bool textIsLeft) {
+    if (otherKind == Kind::Boolean) {
+        // Case never matters here, whatever the flags say.
+        const char* literal = BooleanLiteral(other);
+        return OrderText(textIsLeft ? ::strcasecmp(text, literal) : ::strcasecmp(literal, text));
+    }
+    if (!IsNumber(otherKind)) return E_INVALIDARG;
+    const VARIANT parsed = ParseAs(text, otherKind);
+    const Kind parsedKind = KindOf(parsed.vt);
+    return textIsLeft ? CompareNumbers(parsed, parsedKind, other, otherKind)
+                      : CompareNumbers(other, otherKind, parsed, parsedKind);
+}
+
+}  // namespace
+
+HRESULT VarCmp(const VARIANT* left, const VARIANT* right, LCID, ULONG flags) {
+    if (left == nullptr || right == nullptr) return VARCMP_NULL;
+    const Kind lk = KindOf(left->vt);
+    const Kind rk = KindOf(right->vt);
+    if (IsNumber(lk) && IsNumber(rk)) return CompareNumbers(*left, lk, *right, rk);
+    if (lk == Kind::String && rk == Kind::String) {
+        const char* l = TextOf(*left);
+        const char* r = TextOf(*right);
+        return OrderText((flags & NORM_IGNORECASE) != 0 ? ::strcasecmp(l, r) : std::strcmp(l, r));
+    }
+    if (lk == Kind::String) return CompareTextWith(TextOf(*left), *right, rk, true);
+    if (rk == Kind::String) return CompareTextWith(TextOf(*right), *left, lk, false);
+    return E_INVALIDARG;
+}
