@@ -74,8 +74,8 @@ const char* BooleanLiteral(const VARIANT& v) noexcept { return v.boolVal == VARI
 // std::stoll, std::stoull and std::stod as the standard defines them (the C
 // parser on the text; std::invalid_argument when it converts nothing,
 // std::out_of_range when it reports ERANGE), applied to the NUL-terminated text
-// in place: no copy is made, so nothing else can be thrown and nothing is left
-// allocated when these two are.
+// in place: no copy is made, so no allocation failure can be thrown and nothing
+// is left allocated when these two are. The caller's errno is kept.
 template <class Parse>
 auto ParseOrThrow(const char* text, const char* name, Parse parse) {
     const int savedErrno = errno;
@@ -83,7 +83,7 @@ auto ParseOrThrow(const char* text, const char* name, Parse parse) {
     char* end = nullptr;
     const auto value = parse(text, &end);
     const bool outOfRange = errno == ERANGE;
-    if (errno == 0) errno = savedErrno;
+    errno = savedErrno;
     if (end == text) throw std::invalid_argument(name);
     if (outOfRange) throw std::out_of_range(name);
     return value;

@@ -65,6 +65,16 @@ HRESULT ConvertToOtherType(VARIANT& result, const VARIANT& src, VARTYPE vt) noex
     return S_OK;
 }
 
+// Clears `dest` and hands it what `value` owns; `value` is left empty. When
+// clearing fails, `dest` is as VariantClear left it and `value` keeps its content.
+HRESULT MoveInto(VARIANT* dest, VARIANT& value) noexcept {
+    const HRESULT hr = VariantClear(dest);
+    if (FAILED(hr)) return hr;
+    *dest = value;
+    value.vt = VT_EMPTY;
+    return S_OK;
+}
+
 bool SameFoldedType(const VARIANT& src, VARTYPE vt) noexcept {
     return FoldIntegerAlias(vt) == FoldIntegerAlias(src.vt & VT_TYPEMASK);
 }
@@ -81,10 +91,7 @@ HRESULT ChangePlainType(VARIANT* dest, const VARIANT& src, VARTYPE vt) noexcept 
         if (FAILED(hr)) return hr;
     }
     output.vt = vt;
-    const HRESULT hr = VariantClear(dest);
-    if (FAILED(hr)) return hr;
-    *dest = output;
-    return S_OK;
+    return MoveInto(dest, output);
 }
 
 }  // namespace
@@ -109,18 +116,24 @@ HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, USHORT, VAR
     if ((src->vt & VT_BYREF) != 0 && src->byref == nullptr) return DISP_E_TYPEMISMATCH;
     if (OwnsNothing(src->vt) && OwnsNothing(vt)) return ChangePlainType(dest, *src, vt);
 
+    // The result is copied out of the conversion's temporary (strings as text
+    // copies, arrays once more) before `dest` is cleared, so that a failed
+    // allocation leaves `dest` as it was.
     VARIANT input{};
     VARIANT output{};
+    VARIANT result{};
     HRESULT hr = VariantCopyInd(&input, src);
     if (SUCCEEDED(hr)) {
         hr = ((input.vt | vt) & VT_ARRAY) != 0 ? VariantConvertArray(&output, &input, vt)
                                                : VariantConvertScalar(&output, &input, vt);
-        if (SUCCEEDED(hr)) {
-            output.vt = vt;
-            hr = VariantCopy(dest, &output);
-        }
     }
-    // A failed step leaves nothing owned behind `vt`, so both clears are safe.
+    if (SUCCEEDED(hr)) {
+        output.vt = vt;
+        hr = VariantCopy(&result, &output);
+    }
+    if (SUCCEEDED(hr)) hr = MoveInto(dest, result);
+    // A failed step leaves nothing owned behind `vt`, so every clear is safe.
+    VariantClear(&result);
     VariantClear(&output);
     VariantClear(&input);
     return hr;
