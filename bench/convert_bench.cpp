@@ -84,21 +84,26 @@ HRESULT HandOrder(T a, T b) {
     return HandOrder(HandSigned(a), HandSigned(b));
 }
 
+std::int32_t HandTruncate(double d) {
+    return d > -2147483649.0 && d < 2147483648.0 ? static_cast<std::int32_t>(d)
+                                                 : std::numeric_limits<std::int32_t>::min();
+}
+
 [[gnu::noinline]] HRESULT HandToInt32(const VARIANT& v, std::int32_t* out) {
     switch (v.vt) {
-        case VT_I4: *out = v.lVal; return S_OK;
-        case VT_R8: {
-            const double d = v.dblVal;
-            *out = d > -2147483649.0 && d < 2147483648.0 ? static_cast<std::int32_t>(d)
-                                                         : std::numeric_limits<std::int32_t>::min();
-            return S_OK;
-        }
-        default: {
-            const HandNumber n = HandRead(v);
-            if (n.kind == HandKind::None) return DISP_E_TYPEMISMATCH;
-            *out = static_cast<std::int32_t>(n.kind == HandKind::Unsigned ? n.u : static_cast<std::uint64_t>(n.s));
-            return S_OK;
-        }
+        case VT_I1: *out = static_cast<std::int8_t>(v.cVal); return S_OK;
+        case VT_I2: *out = v.iVal; return S_OK;
+        case VT_I4:
+        case VT_INT: *out = v.lVal; return S_OK;
+        case VT_I8: *out = static_cast<std::int32_t>(v.llVal); return S_OK;
+        case VT_UI1: *out = v.bVal; return S_OK;
+        case VT_UI2: *out = v.uiVal; return S_OK;
+        case VT_UI4:
+        case VT_UINT: *out = static_cast<std::int32_t>(v.ulVal); return S_OK;
+        case VT_UI8: *out = static_cast<std::int32_t>(v.ullVal); return S_OK;
+        case VT_R4: *out = HandTruncate(v.fltVal); return S_OK;
+        case VT_R8: *out = HandTruncate(v.dblVal); return S_OK;
+        default: return DISP_E_TYPEMISMATCH;
     }
 }
 

@@ -25,6 +25,16 @@ struct Temporary {
     ~Temporary() { VariantClear(&v); }
 };
 
+// Any variant through VariantChangeTypeEx into a zeroed temporary. Kept out of
+// line so that the direct paths of ReadAs need no stack frame.
+template <VARTYPE Wanted, class T>
+[[gnu::noinline]] HRESULT ReadConverted(const VARIANT* v, T* out) noexcept {
+    Temporary temp;
+    const HRESULT hr = VariantChangeTypeEx(&temp.v, v, 0, 0, Wanted);
+    if (SUCCEEDED(hr)) std::memcpy(out, &temp.v.llVal, sizeof(T));
+    return hr;
+}
+
 template <VARTYPE Wanted, class T>
 HRESULT ReadAs(const VARIANT* v, T* out) noexcept {
     static_assert(sizeof(T) <= sizeof(VARIANT::llVal));
@@ -34,20 +44,16 @@ HRESULT ReadAs(const VARIANT* v, T* out) noexcept {
         std::memcpy(out, &v->llVal, sizeof(T));
         return S_OK;
     }
-    const auto sourceClass = KoAtlCom::detail::NumericClassOf(v->vt);
-    if (sourceClass != KoAtlCom::detail::NumericClass::None) {
+    if (KoAtlCom::detail::NumericClassOf(v->vt) != KoAtlCom::detail::NumericClass::None) {
         // A plain number converts without temporaries, to the value that
         // VariantChangeTypeEx would give (for VT_INT and VT_UINT, the same bits
         // as its same-type copy).
-        VARIANT value;
-        KoAtlCom::detail::WriteNumber(value, *v, sourceClass, KoAtlCom::detail::kScalarTargets[Wanted].number);
-        std::memcpy(out, &value.llVal, sizeof(T));
+        const std::uint64_t bits =
+            KoAtlCom::detail::NumberBits(*v, v->vt, KoAtlCom::detail::kScalarTargets[Wanted].number);
+        std::memcpy(out, &bits, sizeof(T));
         return S_OK;
     }
-    Temporary temp;
-    const HRESULT hr = VariantChangeTypeEx(&temp.v, v, 0, 0, Wanted);
-    if (SUCCEEDED(hr)) std::memcpy(out, &temp.v.llVal, sizeof(T));
-    return hr;
+    return ReadConverted<Wanted>(v, out);
 }
 
 // The text of a string result, up to its first NUL; null counts as empty.

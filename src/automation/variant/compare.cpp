@@ -6,6 +6,7 @@
 
 #include <strings.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,20 +19,26 @@ namespace {
 using KoAtlCom::detail::NumericClass;
 using KoAtlCom::detail::NumericClassOf;
 
-// An operand's role, decided on its whole `vt` (any flag bit gives None).
-enum class Kind { None, Signed, Unsigned, Floating, String, Boolean };
+// An operand's role, decided on its whole `vt` (any flag bit gives None): the
+// numeric classes of the type change, plus strings and booleans.
+enum class Kind : std::uint8_t { None, Signed, Unsigned, Floating, String, Boolean };
 
-Kind KindOf(VARTYPE vt) noexcept {
-    if (vt == VT_BSTR) return Kind::String;
-    if (vt == VT_BOOL) return Kind::Boolean;
-    switch (NumericClassOf(vt)) {
-        case NumericClass::Signed: return Kind::Signed;
-        case NumericClass::Unsigned: return Kind::Unsigned;
-        case NumericClass::Floating: return Kind::Floating;
-        case NumericClass::None: break;
+constexpr std::array<Kind, 24> kKinds = [] {
+    std::array<Kind, 24> kinds{};
+    for (VARTYPE vt = 0; vt < kinds.size(); ++vt) {
+        switch (NumericClassOf(vt)) {
+            case NumericClass::Signed: kinds[vt] = Kind::Signed; break;
+            case NumericClass::Unsigned: kinds[vt] = Kind::Unsigned; break;
+            case NumericClass::Floating: kinds[vt] = Kind::Floating; break;
+            case NumericClass::None: kinds[vt] = Kind::None; break;
+        }
     }
-    return Kind::None;
-}
+    kinds[VT_BSTR] = Kind::String;
+    kinds[VT_BOOL] = Kind::Boolean;
+    return kinds;
+}();
+
+constexpr Kind KindOf(VARTYPE vt) noexcept { return vt < kKinds.size() ? kKinds[vt] : Kind::None; }
 
 constexpr bool IsNumber(Kind k) noexcept { return k == Kind::Signed || k == Kind::Unsigned || k == Kind::Floating; }
 
@@ -52,17 +59,23 @@ constexpr HRESULT OrderText(int comparison) noexcept {
 // An integer operand in a mixed-sign comparison: unsigned values are
 // zero-extended and then read as signed, so 2^63 and above count as negative.
 std::int64_t SignedValue(const VARIANT& v, Kind k) noexcept {
-    return k == Kind::Signed ? KoAtlCom::detail::ReadSigned(v)
-                             : static_cast<std::int64_t>(KoAtlCom::detail::ReadUnsigned(v));
+    return k == Kind::Signed ? KoAtlCom::detail::ReadSigned(v, v.vt)
+                             : static_cast<std::int64_t>(KoAtlCom::detail::ReadUnsigned(v, v.vt));
+}
+
+double DoubleValue(const VARIANT& v, Kind k) noexcept {
+    switch (k) {
+        case Kind::Signed: return static_cast<double>(KoAtlCom::detail::ReadSigned(v, v.vt));
+        case Kind::Unsigned: return static_cast<double>(KoAtlCom::detail::ReadUnsigned(v, v.vt));
+        default: return KoAtlCom::detail::ReadFloating(v, v.vt);
+    }
 }
 
 HRESULT CompareNumbers(const VARIANT& left, Kind lk, const VARIANT& right, Kind rk) noexcept {
-    if (lk == Kind::Floating || rk == Kind::Floating) {
-        return OrderDoubles(KoAtlCom::detail::ReadAsDouble(left, NumericClassOf(left.vt)),
-                            KoAtlCom::detail::ReadAsDouble(right, NumericClassOf(right.vt)));
-    }
+    if (lk == Kind::Floating || rk == Kind::Floating) return OrderDoubles(DoubleValue(left, lk), DoubleValue(right, rk));
     if (lk == Kind::Unsigned && rk == Kind::Unsigned) {
-        return OrderIntegers(KoAtlCom::detail::ReadUnsigned(left), KoAtlCom::detail::ReadUnsigned(right));
+        return OrderIntegers(KoAtlCom::detail::ReadUnsigned(left, left.vt),
+                             KoAtlCom::detail::ReadUnsigned(right, right.vt));
     }
     return OrderIntegers(SignedValue(left, lk), SignedValue(right, rk));
 }

@@ -9,8 +9,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "interop/vocabulary.h"
 
@@ -43,40 +45,64 @@ static_assert([] {
     return true;
 }());
 
-// The integer readers (VariantReadSigned / VariantReadUnsigned): the value
-// widened to 64 bits, 0 for every other type.
-inline std::int64_t ReadSigned(const VARIANT& v) noexcept {
-    switch (v.vt) {
-        case VT_I1: return static_cast<std::int8_t>(v.cVal);
-        case VT_I2:
-        case VT_BOOL: return v.iVal;
-        case VT_I4:
-        case VT_INT: return v.lVal;
-        case VT_I8: return v.llVal;
-        default: return 0;
-    }
+// The integer readers (VariantReadSigned / VariantReadUnsigned) read the low
+// bytes of the 8-byte value field, by the member's width: VT_I1 1, VT_I2 and
+// VT_BOOL 2, VT_I4 and VT_INT 4, VT_I8 8 (signed); VT_UI1 1, VT_UI2 2, VT_UI4
+// and VT_UINT 4, VT_UI8 8 (unsigned). A width is kept as the shift that moves
+// the member to the top of 64 bits; 0xFF marks a type the reader gives 0 for.
+struct IntegerWidths {
+    std::array<std::uint8_t, 24> signedShift;
+    std::array<std::uint8_t, 24> unsignedShift;
+};
+
+inline constexpr IntegerWidths kIntegerWidths = [] {
+    IntegerWidths w{};
+    w.signedShift.fill(0xFF);
+    w.unsignedShift.fill(0xFF);
+    const auto shift = [](unsigned bytes) { return static_cast<std::uint8_t>(64 - 8 * bytes); };
+    w.signedShift[VT_I1] = shift(1);
+    w.signedShift[VT_I2] = w.signedShift[VT_BOOL] = shift(2);
+    w.signedShift[VT_I4] = w.signedShift[VT_INT] = shift(4);
+    w.signedShift[VT_I8] = shift(8);
+    w.unsignedShift[VT_UI1] = shift(1);
+    w.unsignedShift[VT_UI2] = shift(2);
+    w.unsignedShift[VT_UI4] = w.unsignedShift[VT_UINT] = shift(4);
+    w.unsignedShift[VT_UI8] = shift(8);
+    return w;
+}();
+
+// The value of `v` read as type `vt` (normally its own), widened to 64 bits;
+// 0 for every other type. Branch-free; with a constant `vt` it folds to one load.
+[[gnu::always_inline]] constexpr std::int64_t ReadSigned(const VARIANT& v, VARTYPE vt) noexcept {
+    const unsigned shift = vt < 24 ? kIntegerWidths.signedShift[vt] : 0xFF;
+    const auto value = static_cast<std::int64_t>(v.ullVal << (shift & 63)) >> (shift & 63);
+    return shift != 0xFF ? value : 0;
 }
 
-inline std::uint64_t ReadUnsigned(const VARIANT& v) noexcept {
-    switch (v.vt) {
-        case VT_UI1: return v.bVal;
-        case VT_UI2: return v.uiVal;
-        case VT_UI4:
-        case VT_UINT: return v.ulVal;
-        case VT_UI8: return v.ullVal;
-        default: return 0;
-    }
+[[gnu::always_inline]] constexpr std::uint64_t ReadUnsigned(const VARIANT& v, VARTYPE vt) noexcept {
+    const unsigned shift = vt < 24 ? kIntegerWidths.unsignedShift[vt] : 0xFF;
+    const std::uint64_t value = (v.ullVal << (shift & 63)) >> (shift & 63);
+    return shift != 0xFF ? value : 0;
 }
+
+static_assert([] {
+    VARIANT v{};
+    v.ullVal = 0xAAAAAAAA8000FF80;
+    return ReadSigned(v, VT_I1) == -128 && ReadSigned(v, VT_BOOL) == -128 && ReadSigned(v, VT_I4) == -2147418240 &&
+           ReadSigned(v, VT_UI1) == 0 && ReadUnsigned(v, VT_UI2) == 0xFF80 && ReadUnsigned(v, VT_UINT) == 0x8000FF80 &&
+           ReadUnsigned(v, VT_UI8) == 0xAAAAAAAA8000FF80 && ReadUnsigned(v, VT_I8) == 0 && ReadSigned(v, 24) == 0;
+}());
 
 // The double of a floating variant (a VT_R4 is widened).
-inline double ReadFloating(const VARIANT& v) noexcept { return v.vt == VT_R4 ? double{v.fltVal} : v.dblVal; }
+constexpr double ReadFloating(const VARIANT& v, VARTYPE vt) noexcept { return vt == VT_R4 ? double{v.fltVal} : v.dblVal; }
 
-// The number of a variant of any class as a double; integers round to nearest.
-inline double ReadAsDouble(const VARIANT& v, NumericClass c) noexcept {
-    switch (c) {
-        case NumericClass::Signed: return static_cast<double>(ReadSigned(v));
-        case NumericClass::Unsigned: return static_cast<double>(ReadUnsigned(v));
-        default: return ReadFloating(v);
+// The number of a variant of a numeric class as a double; integers round to
+// nearest (unsigned ones exactly, 2^63 and above included).
+[[gnu::always_inline]] constexpr double ReadAsDouble(const VARIANT& v, VARTYPE vt) noexcept {
+    switch (NumericClassOf(vt)) {
+        case NumericClass::Signed: return static_cast<double>(ReadSigned(v, vt));
+        case NumericClass::Unsigned: return static_cast<double>(ReadUnsigned(v, vt));
+        default: return ReadFloating(v, vt);
     }
 }
 
@@ -126,14 +152,14 @@ struct NumericTargetRule {
     Intermediate via;    // for Integer from a floating source
 };
 
-inline std::uint64_t IntegerPattern(const VARIANT& src, NumericClass c, Intermediate via) noexcept {
-    switch (c) {
-        case NumericClass::Signed: return static_cast<std::uint64_t>(ReadSigned(src));
-        case NumericClass::Unsigned: return ReadUnsigned(src);
+[[gnu::always_inline]] constexpr std::uint64_t IntegerPattern(const VARIANT& src, VARTYPE vt, Intermediate via) noexcept {
+    switch (NumericClassOf(vt)) {
+        case NumericClass::Signed: return static_cast<std::uint64_t>(ReadSigned(src, vt));
+        case NumericClass::Unsigned: return ReadUnsigned(src, vt);
         case NumericClass::Floating: break;
         case NumericClass::None: return 0;
     }
-    const double d = ReadFloating(src);
+    const double d = ReadFloating(src, vt);
     switch (via) {
         case Intermediate::Int32: return static_cast<std::uint64_t>(std::int64_t{TruncateToInt32(d)});
         case Intermediate::Int64: return static_cast<std::uint64_t>(TruncateToInt64(d));
@@ -142,34 +168,35 @@ inline std::uint64_t IntegerPattern(const VARIANT& src, NumericClass c, Intermed
     return TruncateToUInt64(d);
 }
 
-// Writes the number of `src` (class `c`) converted for `rule` into the whole
-// 8-byte value field of `result`: the value in its member's width, zeros behind
-// it. A source without a number gives all zeros.
-inline void WriteNumber(VARIANT& result, const VARIANT& src, NumericClass c, NumericTargetRule rule) noexcept {
-    result.ullVal = 0;
+// The number of `src`, read as type `vt`, converted for `rule`, as the whole
+// 8-byte value field: the value in its member's width, zeros behind it. A type
+// without a number gives all zeros. Computed in registers, so that callers can
+// store it with one write.
+[[gnu::always_inline]] constexpr std::uint64_t NumberBits(const VARIANT& src, VARTYPE vt, NumericTargetRule rule) noexcept {
+    const NumericClass c = NumericClassOf(vt);
+    if (c == NumericClass::None) return 0;
     switch (rule.kind) {
         case NumericTarget::Integer: {
-            const std::uint64_t bits = IntegerPattern(src, c, rule.via);
-            result.ullVal = rule.width == 8 ? bits : bits & ((std::uint64_t{1} << (8 * rule.width)) - 1);
-            return;
+            const std::uint64_t bits = IntegerPattern(src, vt, rule.via);
+            return rule.width == 8 ? bits : bits & ((std::uint64_t{1} << (8 * rule.width)) - 1);
         }
-        case NumericTarget::Single:
+        case NumericTarget::Single: {
+            float f;
             switch (c) {
-                case NumericClass::Signed: result.fltVal = static_cast<float>(ReadSigned(src)); return;
-                case NumericClass::Unsigned: result.fltVal = static_cast<float>(ReadUnsigned(src)); return;
-                case NumericClass::Floating: result.fltVal = NarrowToSingle(ReadFloating(src)); return;
-                case NumericClass::None: return;
+                case NumericClass::Signed: f = static_cast<float>(ReadSigned(src, vt)); break;
+                case NumericClass::Unsigned: f = static_cast<float>(ReadUnsigned(src, vt)); break;
+                default: f = NarrowToSingle(ReadFloating(src, vt)); break;
             }
-            return;
-        case NumericTarget::Double:
-            if (c != NumericClass::None) result.dblVal = ReadAsDouble(src, c);
-            return;
+            return std::bit_cast<std::uint32_t>(f);
+        }
+        case NumericTarget::Double: return std::bit_cast<std::uint64_t>(ReadAsDouble(src, vt));
     }
+    return 0;
 }
 
 // What a scalar conversion does for each target type code (folded, no flags).
 enum class TargetAction : std::uint8_t {
-    Number,          // WriteNumber with the rule
+    Number,          // NumberBits with the rule
     Zero,            // succeeds without a value: the value field is zeroed
     EmptyFromNull,   // VT_EMPTY: refused from VT_NULL, otherwise as Zero
     NotImplemented,  // no value is ever formatted as text
@@ -215,5 +242,57 @@ inline constexpr std::array<ScalarTargetRule, 24> kScalarTargets = [] {
 constexpr VARTYPE FoldIntegerAlias(VARTYPE vt) noexcept {
     return vt == VT_INT ? VARTYPE{VT_I4} : vt == VT_UINT ? VARTYPE{VT_UI4} : vt;
 }
+
+// The scalar conversion's status and value field for every pair of a source
+// type below 24 (row 24 stands for every other source: flagged, VT_RECORD)
+// and a target below 24 of another type; null for a pair of the same type
+// (after folding VT_INT and VT_UINT), which is a copy. Each entry is the
+// conversion rules evaluated for its two type codes at compile time, so a
+// conversion costs one indirect call. Interface targets from interface sources
+// need QueryInterface and are left to the caller.
+struct ScalarResult {
+    HRESULT status;
+    std::uint64_t bits;  // the value field, when `status` is a success
+};
+using ScalarConverter = ScalarResult (*)(const VARIANT&) noexcept;
+inline constexpr VARTYPE kOtherSource = 24;
+
+template <VARTYPE From, VARTYPE To>
+ScalarResult ConvertScalarValue(const VARIANT& src) noexcept {
+    constexpr auto rule = kScalarTargets[To];
+    if constexpr (rule.action == TargetAction::Number) {
+        return {S_OK, KoAtlCom::detail::NumberBits(src, From, rule.number)};
+    } else if constexpr (rule.action == TargetAction::EmptyFromNull) {
+        return {From == VT_NULL ? DISP_E_TYPEMISMATCH : S_OK, 0};
+    } else if constexpr (rule.action == TargetAction::NotImplemented) {
+        return {E_NOTIMPL, 0};
+    } else if constexpr (rule.action == TargetAction::Mismatch) {
+        return {DISP_E_TYPEMISMATCH, 0};
+    } else {
+        return {S_OK, 0};  // nothing to write: zero (null for an interface target)
+    }
+}
+
+template <VARTYPE From, VARTYPE To>
+constexpr ScalarConverter ConverterFor() noexcept {
+    if constexpr (FoldIntegerAlias(From) == FoldIntegerAlias(To)) {
+        return nullptr;
+    } else {
+        return &ConvertScalarValue<From, To>;
+    }
+}
+
+template <VARTYPE From, std::size_t... To>
+constexpr std::array<ScalarConverter, 24> ConverterRow(std::index_sequence<To...>) noexcept {
+    return {ConverterFor<From, static_cast<VARTYPE>(To)>()...};
+}
+
+template <std::size_t... From>
+constexpr auto ConverterTable(std::index_sequence<From...>) noexcept {
+    return std::array{ConverterRow<static_cast<VARTYPE>(From)>(std::make_index_sequence<24>())...};
+}
+
+inline constexpr auto kScalarConverters = ConverterTable(std::make_index_sequence<kOtherSource + 1>());
+static_assert(kScalarConverters[VT_INT][VT_I4] == nullptr && kScalarConverters[VT_UI4][VT_UINT] == nullptr);
 
 }  // namespace KoAtlCom::detail
