@@ -12,6 +12,7 @@
 #include <iterator>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "automation/automation.h"
 
@@ -123,7 +124,18 @@ void MakeSimple(Input& in, VARIANT& v) {
     v.ullVal = in.Bits();
 }
 
-void MakeSample(Input& in, Sample& s, Counted& object, int depth) {
+// Inner samples stay alive as long as the outer ones, whose by-reference
+// variants and variant elements may point into them.
+using Pool = std::vector<std::unique_ptr<Sample>>;
+
+Sample& MakeSample(Input& in, Pool& pool, Counted& object, int depth);
+
+const VARIANT& MakeInner(Input& in, Pool& pool, Counted& object, int depth) {
+    return MakeSample(in, pool, object, depth + 1).value;
+}
+
+Sample& MakeSample(Input& in, Pool& pool, Counted& object, int depth) {
+    Sample& s = *pool.emplace_back(std::make_unique<Sample>());
     switch (in.Byte() % 11) {
         case 0: MakeSimple(in, s.value); break;
         case 1:  // by-reference scalar or string
@@ -148,9 +160,7 @@ void MakeSample(Input& in, Sample& s, Counted& object, int depth) {
             auto* elements = static_cast<VARIANT*>(s.value.parray->pvData);
             for (ULONG i = 0; i < n; ++i) {
                 if (depth < 2 && in.Byte() % 4 == 0) {
-                    Sample inner;
-                    MakeSample(in, inner, object, depth + 1);
-                    VariantCopy(&elements[i], &inner.value);
+                    VariantCopy(&elements[i], &MakeInner(in, pool, object, depth));
                 } else {
                     MakeSimple(in, elements[i]);
                 }
@@ -159,9 +169,7 @@ void MakeSample(Input& in, Sample& s, Counted& object, int depth) {
         }
         case 5:  // reference to a variant, possibly to another reference
             if (depth < 2 && in.Byte() % 3 == 0) {
-                Sample inner;
-                MakeSample(in, inner, object, depth + 1);
-                VariantCopy(&s.referenced, &inner.value);
+                VariantCopy(&s.referenced, &MakeInner(in, pool, object, depth));
             } else {
                 MakeSimple(in, s.referenced);
             }
@@ -193,6 +201,7 @@ void MakeSample(Input& in, Sample& s, Counted& object, int depth) {
             s.value.vt = VT_RECORD;
             break;
     }
+    return s;
 }
 
 VARIANT Sentinel() {
@@ -290,18 +299,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input in(data, size);
     Counted object;
     {
-        std::unique_ptr<Sample> previous;
+        Pool pool;
+        const Sample* previous = nullptr;
         for (int i = 0; i < 4 && !in.empty(); ++i) {
-            auto sample = std::make_unique<Sample>();
-            MakeSample(in, *sample, object, 0);
-            ChangeToEveryType(sample->value);
-            ReadWithEveryAccessor(sample->value);
-            if (previous) {
+            const Sample& sample = MakeSample(in, pool, object, 0);
+            ChangeToEveryType(sample.value);
+            ReadWithEveryAccessor(sample.value);
+            if (previous != nullptr) {
                 const ULONG flags = in.Byte() & 1;
-                Compare(previous->value, sample->value, flags);
-                Compare(sample->value, previous->value, flags);
+                Compare(previous->value, sample.value, flags);
+                Compare(sample.value, previous->value, flags);
             }
-            previous = std::move(sample);
+            previous = &sample;
         }
     }
     Check(object.references == 0);

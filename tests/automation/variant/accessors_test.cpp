@@ -8,47 +8,22 @@
 #include <gtest/gtest.h>
 
 #include "automation/automation.h"
-#include "support/fake_unknown.h"
 #include "support/fault_injection.h"
+#include "support/variant_values.h"
 
 namespace {
 
-// Names parameterised cases after their `name` member.
-struct NameOf {
-    template <class Param>
-    std::string operator()(const ::testing::TestParamInfo<Param>& p) const {
-        return p.param.name;
-    }
-};
-
 using zentrel::test::AllocationCounter;
 using zentrel::test::AllocationFailure;
-using zentrel::test::FakeUnknown;
 using zentrel::test::FailureMode;
+using zentrel::test::Integer;
+using zentrel::test::NameOf;
+using zentrel::test::Real;
+using zentrel::test::String;
 using zentrel::test::SweepAllocationFailures;
 
 constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
 constexpr std::uint64_t kUntouched = 0xA5A5A5A5A5A5A5A5;
-
-VARIANT Integer(VARTYPE vt, std::uint64_t bits) {
-    VARIANT v{};
-    v.vt = vt;
-    v.ullVal = bits;
-    return v;
-}
-VARIANT Real(double d) {
-    VARIANT v{};
-    v.vt = VT_R8;
-    v.dblVal = d;
-    return v;
-}
-VARIANT String(const char* text, UINT length) {
-    VARIANT v{};
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(text, length);
-    return v;
-}
-VARIANT String(const char* text) { return String(text, static_cast<UINT>(std::strlen(text))); }
 
 // One of the ten numeric accessors, seen through a common shape: the output is
 // a 64-bit slot pre-filled with kUntouched, of which the accessor writes the

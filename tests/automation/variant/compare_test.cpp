@@ -10,18 +10,12 @@
 
 #include "automation/automation.h"
 #include "support/fault_injection.h"
+#include "support/variant_values.h"
 
 namespace {
 
-// Names parameterised cases after their `name` member.
-struct NameOf {
-    template <class Param>
-    std::string operator()(const ::testing::TestParamInfo<Param>& p) const {
-        return p.param.name;
-    }
-};
-
 using zentrel::test::AllocationCounter;
+using zentrel::test::NameOf;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include "automation/safearray/layout.h"
 #include "support/fake_unknown.h"
 #include "support/fault_injection.h"
+#include "support/variant_values.h"
 
 namespace {
 
@@ -19,38 +21,17 @@ using zentrel::test::AllocationCounter;
 using zentrel::test::AllocationFailure;
 using zentrel::test::FakeUnknown;
 using zentrel::test::FailureMode;
+using zentrel::test::Integer;
+using zentrel::test::Interface;
+using zentrel::test::Real;
+using zentrel::test::Single;
+using zentrel::test::String;
 using zentrel::test::SweepAllocationFailures;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
 constexpr std::uint64_t kTop = std::uint64_t{1} << 63;
-
-VARIANT Integer(VARTYPE vt, std::uint64_t bits) {
-    VARIANT v{};
-    v.vt = vt;
-    v.ullVal = bits;
-    return v;
-}
-VARIANT Real(double d) {
-    VARIANT v{};
-    v.vt = VT_R8;
-    v.dblVal = d;
-    return v;
-}
-VARIANT Single(float f) {
-    VARIANT v{};
-    v.vt = VT_R4;
-    v.fltVal = f;
-    return v;
-}
-VARIANT String(const char* text, UINT length) {
-    VARIANT v{};
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(text, length);
-    return v;
-}
-VARIANT String(const char* text) { return String(text, static_cast<UINT>(std::strlen(text))); }
 
 // A destination with recognisable content, to prove that a failure left it alone.
 VARIANT Sentinel() {
@@ -228,7 +209,9 @@ TEST_P(ChangeType_Numeric, ByReferenceSourceGivesTheSameResult) {
     VARIANT direct{};
     VARIANT resolved{};
     ASSERT_EQ(S_OK, VariantChangeType(&direct, &row.source, 0, target.vt));
+    AllocationCounter counter;
     ASSERT_EQ(S_OK, VariantChangeType(&resolved, &reference, 0, target.vt));
+    EXPECT_EQ(0u, counter.Count());
     EXPECT_TRUE(SameBytes(direct, resolved));
 }
 
@@ -467,9 +450,7 @@ TEST(ChangeType, InPlaceFailureKeepsTheSource) {
     VariantClear(&s);
 
     FakeUnknown object(false);
-    VARIANT u{};
-    u.vt = VT_UNKNOWN;
-    u.punkVal = object.unknown();
+    VARIANT u = Interface(VT_UNKNOWN, object.unknown());
     object.AddRef();  // the variant's reference
     EXPECT_EQ(E_NOINTERFACE, VariantChangeType(&u, &u, 0, VT_DISPATCH));
     EXPECT_EQ(VT_UNKNOWN, u.vt);
@@ -482,39 +463,26 @@ TEST(ChangeType, InPlaceFailureKeepsTheSource) {
 // ---------------------------------------------------------------------------
 // Interfaces.
 
-TEST(ChangeType, UnknownToDispatchAsksForIDispatch) {
-    FakeUnknown object(true);
-    VARIANT src{};
-    src.vt = VT_UNKNOWN;
-    src.punkVal = object.unknown();
-    VARIANT dest{};
-    ASSERT_EQ(S_OK, VariantChangeType(&dest, &src, 0, VT_DISPATCH));
-    EXPECT_EQ(VT_DISPATCH, dest.vt);
-    EXPECT_EQ(object.dispatch(), dest.pdispVal);
-    EXPECT_EQ(1, object.queries());
-    EXPECT_EQ(1, object.outstanding());  // dest's reference only
-    VariantClear(&dest);
-    EXPECT_EQ(0, object.outstanding());
-}
-
-TEST(ChangeType, DispatchToUnknownAsksForIUnknown) {
-    FakeUnknown object(false);
-    VARIANT src{};
-    src.vt = VT_DISPATCH;
-    src.pdispVal = object.dispatch();
-    VARIANT dest{};
-    ASSERT_EQ(S_OK, VariantChangeType(&dest, &src, 0, VT_UNKNOWN));
-    EXPECT_EQ(VT_UNKNOWN, dest.vt);
-    EXPECT_EQ(object.unknown(), dest.punkVal);
-    VariantClear(&dest);
-    EXPECT_EQ(0, object.outstanding());
+// Each direction asks for the other interface and hands dest the reference
+// that QueryInterface added; the temporaries keep none.
+TEST(ChangeType, InterfacesConvertIntoEachOther) {
+    for (const auto& [from, to] : {std::pair{VT_UNKNOWN, VT_DISPATCH}, std::pair{VT_DISPATCH, VT_UNKNOWN}}) {
+        FakeUnknown object(true);
+        const VARIANT src = Interface(from, object.unknown());
+        VARIANT dest{};
+        ASSERT_EQ(S_OK, VariantChangeType(&dest, &src, 0, to));
+        EXPECT_EQ(to, dest.vt);
+        EXPECT_EQ(object.unknown(), dest.punkVal);
+        EXPECT_EQ(1, object.queries());
+        EXPECT_EQ(1, object.outstanding());  // dest's reference only
+        VariantClear(&dest);
+        EXPECT_EQ(0, object.outstanding());
+    }
 }
 
 TEST(ChangeType, InterfaceFailureIsReturnedAndDestUntouched) {
     FakeUnknown object(false);
-    VARIANT src{};
-    src.vt = VT_UNKNOWN;
-    src.punkVal = object.unknown();
+    const VARIANT src = Interface(VT_UNKNOWN, object.unknown());
     VARIANT dest = Sentinel();
     EXPECT_EQ(E_NOINTERFACE, VariantChangeType(&dest, &src, 0, VT_DISPATCH));
     EXPECT_TRUE(SameBytes(Sentinel(), dest));
@@ -522,8 +490,7 @@ TEST(ChangeType, InterfaceFailureIsReturnedAndDestUntouched) {
 }
 
 TEST(ChangeType, NullInterfaceConvertsToNullWithoutACall) {
-    VARIANT src{};
-    src.vt = VT_UNKNOWN;
+    const VARIANT src = Interface(VT_UNKNOWN, nullptr);
     VARIANT dest = Sentinel();
     ASSERT_EQ(S_OK, VariantChangeType(&dest, &src, 0, VT_DISPATCH));
     EXPECT_EQ(VT_DISPATCH, dest.vt);
@@ -532,9 +499,7 @@ TEST(ChangeType, NullInterfaceConvertsToNullWithoutACall) {
 
 TEST(ChangeType, InterfaceFromAnythingElseIsNull) {
     FakeUnknown object(true);
-    VARIANT src{};
-    src.vt = VT_UNKNOWN;
-    src.punkVal = object.unknown();
+    const VARIANT src = Interface(VT_UNKNOWN, object.unknown());
     VARIANT dest = Sentinel();
     ASSERT_EQ(S_OK, VariantChangeType(&dest, &src, 0, VT_BYREF | VT_UNKNOWN));
     EXPECT_EQ(nullptr, dest.byref);
