@@ -74,6 +74,26 @@ void CopyInterfaces(IUnknown* const* source, IUnknown** target, std::uint64_t n)
     }
 }
 
+// Copies the elements of `source` into the distinct storage of `target`.
+HRESULT CopyElements(ElementKind kind, const SAFEARRAY& source, SAFEARRAY& target) noexcept {
+    const std::uint64_t n = SafeArrayElementCount(&source);
+    switch (kind) {
+        case ElementKind::Variant:
+            return CopyVariants(static_cast<const VARIANT*>(source.pvData), static_cast<VARIANT*>(target.pvData), n);
+        case ElementKind::String:
+            return CopyStrings(static_cast<const BSTR*>(source.pvData), static_cast<BSTR*>(target.pvData), n);
+        case ElementKind::Interface:
+            CopyInterfaces(static_cast<IUnknown* const*>(source.pvData), static_cast<IUnknown**>(target.pvData), n);
+            return S_OK;
+        case ElementKind::Record:
+            return E_NOTIMPL;
+        case ElementKind::Plain:
+            break;
+    }
+    std::memcpy(target.pvData, source.pvData, n * source.cbElements);
+    return S_OK;
+}
+
 void CopyPrefix(const SAFEARRAY* source, SAFEARRAY* target) noexcept {
     if ((source->fFeatures & FADF_HAVEIID) != 0) {
         WritePrefixIid(target, ReadPrefixIid(source));
@@ -171,28 +191,12 @@ HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
     if (source == target) return S_OK;
 
     target->fFeatures = (source->fFeatures & kCopiedFeatures) | (target->fFeatures & kTargetOwnFeatures);
-    const std::uint64_t n = SafeArrayElementCount(source);
+    const ElementKind kind = KindOf(*source, KindOrder::Copy);
+    if (kind == ElementKind::Record) return E_NOTIMPL;
     HRESULT status = S_OK;
-    const bool shared = source->pvData == target->pvData;
-    switch (KindOf(*source, KindOrder::Copy)) {
-        case ElementKind::Variant:
-            if (!shared)
-                status = CopyVariants(static_cast<const VARIANT*>(source->pvData), static_cast<VARIANT*>(target->pvData),
-                                      n);
-            break;
-        case ElementKind::String:
-            if (!shared) status = CopyStrings(static_cast<BSTR*>(source->pvData), static_cast<BSTR*>(target->pvData), n);
-            if (FAILED(status)) return status;
-            break;
-        case ElementKind::Record:
-            return E_NOTIMPL;
-        case ElementKind::Interface:
-            if (!shared)
-                CopyInterfaces(static_cast<IUnknown**>(source->pvData), static_cast<IUnknown**>(target->pvData), n);
-            break;
-        case ElementKind::Plain:
-            if (!shared) std::memcpy(target->pvData, source->pvData, n * source->cbElements);
-            break;
+    if (source->pvData != target->pvData) {
+        status = CopyElements(kind, *source, *target);
+        if (FAILED(status) && kind == ElementKind::String) return status;  // the prefix is not taken
     }
     CopyPrefix(source, target);
     return status;

@@ -65,7 +65,8 @@ HRESULT CopyReferenced(VARIANT* dest, const VARIANT& source) noexcept {
     } else if (base == VT_DECIMAL || base == VT_RECORD) {
         hr = E_NOTIMPL;
     } else {
-        std::memcpy(&dest->llVal, source.byref, KoAtlCom::detail::ElementSizeOf(base));
+        // The reference may point into dest itself.
+        std::memmove(&dest->llVal, source.byref, KoAtlCom::detail::ElementSizeOf(base));
     }
     dest->vt = t & ~VT_BYREF;
     return hr;
@@ -111,13 +112,13 @@ HRESULT VariantClear(VARIANT* v) noexcept {
     return S_OK;
 }
 
-HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) noexcept {
+namespace {
+
+// VariantCopy for everything but plain values on both sides; kept out of line
+// so that the plain path stays a leaf.
+[[gnu::noinline]] HRESULT CopyOwned(VARIANT* dest, const VARIANT* src) noexcept {
     if (dest == nullptr || src == nullptr) return E_INVALIDARG;
     const VARTYPE vt = src->vt;
-    if (IsPlain(vt) && IsPlain(dest->vt)) {  // nothing to release, nothing to copy deeply
-        *dest = *src;
-        return S_OK;
-    }
     if (!VartypeRuleAccepts(vt)) return DISP_E_BADVARTYPE;
     if (dest == src) return S_OK;
     const HRESULT cleared = VariantClear(dest);
@@ -137,6 +138,16 @@ HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) noexcept {
         default:
             return S_OK;
     }
+}
+
+}  // namespace
+
+HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) noexcept {
+    if (dest != nullptr && src != nullptr && IsPlain(src->vt) && IsPlain(dest->vt)) {
+        *dest = *src;  // nothing to release, nothing to copy deeply
+        return S_OK;
+    }
+    return CopyOwned(dest, src);
 }
 
 // A null reference in a by-reference source is refused (E_INVALIDARG) before

@@ -43,36 +43,41 @@ TEST(Create_Layout, StoresBoundsReversedWithZeroedDataAndVartypePrefix) {
     DataOf<LONG>(psa.get())[11] = 7;
 }
 
-struct KindCase {
+// What the creators give an array of one type: features, element size, prefix.
+struct TypeCase {
     VARTYPE vt;
     USHORT features;
     ULONG size;
-    const IID* iid;
+    const IID* iid;  // null: the prefix holds the VARTYPE
 };
 
-class CreateByType : public ::testing::TestWithParam<KindCase> {};
-
-TEST_P(CreateByType, AddsTheKindBitAndPrefix) {
-    const KindCase c = GetParam();
-    const SAFEARRAYBOUND bound{2, 0};
-    ArrayPtr psa(SafeArrayCreate(c.vt, 1, &bound));
-    ASSERT_TRUE(psa);
+void ExpectTypeLayout(SAFEARRAY* psa, const TypeCase& c, ULONG count) {
+    ASSERT_NE(nullptr, psa);
     EXPECT_EQ(c.features, psa->fFeatures);
     EXPECT_EQ(c.size, psa->cbElements);
+    EXPECT_EQ(1, psa->cDims);
     if (c.iid != nullptr) {
-        EXPECT_EQ(*c.iid, PrefixIid(psa.get()));
+        EXPECT_EQ(*c.iid, PrefixIid(psa));
     } else {
-        EXPECT_EQ(c.vt, PrefixWord(psa.get()));
+        EXPECT_EQ(c.vt, PrefixWord(psa));
     }
-    EXPECT_TRUE(AllZero(psa->pvData, 2 * c.size));
+    EXPECT_TRUE(AllZero(psa->pvData, count * c.size));
+}
+
+class CreateByType : public ::testing::TestWithParam<TypeCase> {};
+
+TEST_P(CreateByType, AddsTheKindBitAndPrefix) {
+    const SAFEARRAYBOUND bound{2, 0};
+    ArrayPtr psa(SafeArrayCreate(GetParam().vt, 1, &bound));
+    ExpectTypeLayout(psa.get(), GetParam(), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, CreateByType,
-                         ::testing::Values(KindCase{VT_BSTR, 0x180, 8, nullptr}, KindCase{VT_VARIANT, 0x880, 24, nullptr},
-                                           KindCase{VT_UNKNOWN, 0x240, 8, &IID_IUnknown},
-                                           KindCase{VT_DISPATCH, 0x440, 8, &IID_IDispatch},
-                                           KindCase{VT_BOOL, 0x80, 2, nullptr}, KindCase{VT_UI1, 0x80, 1, nullptr},
-                                           KindCase{VT_CY, 0x80, 8, nullptr}));
+                         ::testing::Values(TypeCase{VT_BSTR, 0x180, 8, nullptr}, TypeCase{VT_VARIANT, 0x880, 24, nullptr},
+                                           TypeCase{VT_UNKNOWN, 0x240, 8, &IID_IUnknown},
+                                           TypeCase{VT_DISPATCH, 0x440, 8, &IID_IDispatch},
+                                           TypeCase{VT_BOOL, 0x80, 2, nullptr}, TypeCase{VT_UI1, 0x80, 1, nullptr},
+                                           TypeCase{VT_CY, 0x80, 8, nullptr}));
 
 TEST(Create_Refusals, RecordNullBoundsNoDimensionsAndSizelessTypesLeaveNothing) {
     const SAFEARRAYBOUND bound{2, 0};
@@ -149,40 +154,25 @@ TEST(CreateVector_Layout, FortyEightByteHeadThenInlineElements) {
     EXPECT_TRUE(AllZero(psa->pvData, 10));
 }
 
-struct VectorCase {
-    VARTYPE vt;
-    USHORT features;
-    ULONG size;
-    const IID* iid;
-};
-
-class CreateVectorByType : public ::testing::TestWithParam<VectorCase> {};
+class CreateVectorByType : public ::testing::TestWithParam<TypeCase> {};
 
 TEST_P(CreateVectorByType, FeaturesPrefixAndSize) {
-    const VectorCase c = GetParam();
-    ArrayPtr psa(SafeArrayCreateVector(c.vt, 0, 3));
-    ASSERT_TRUE(psa);
-    EXPECT_EQ(c.features, psa->fFeatures);
-    EXPECT_EQ(c.size, psa->cbElements);
-    EXPECT_EQ(1, psa->cDims);
-    if (c.iid != nullptr) {
-        EXPECT_EQ(*c.iid, PrefixIid(psa.get()));
-    } else {
-        EXPECT_EQ(c.vt, PrefixWord(psa.get()));
+    ArrayPtr psa(SafeArrayCreateVector(GetParam().vt, 0, 3));
+    ExpectTypeLayout(psa.get(), GetParam(), 3);
+    if (GetParam().iid == nullptr) {
         EXPECT_TRUE(AllZero(BlockOf(psa.get()), 12));
     }
-    EXPECT_TRUE(AllZero(psa->pvData, 3 * c.size));
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, CreateVectorByType,
-                         ::testing::Values(VectorCase{VT_UNKNOWN, 0x2240, 8, &IID_IUnknown},
-                                           VectorCase{VT_DISPATCH, 0x2440, 8, &IID_IDispatch},
-                                           VectorCase{VT_BSTR, 0x2180, 8, nullptr},
-                                           VectorCase{VT_VARIANT, 0x2880, 24, nullptr},
-                                           VectorCase{VT_I4, 0x2080, 4, nullptr}, VectorCase{VT_BOOL, 0x2080, 2, nullptr},
-                                           VectorCase{VT_DECIMAL, 0x2080, 0, nullptr},
-                                           VectorCase{VT_EMPTY, 0x2080, 0, nullptr},
-                                           VectorCase{VARTYPE(VT_ARRAY | VT_I4), 0x2080, 0, nullptr}));
+                         ::testing::Values(TypeCase{VT_UNKNOWN, 0x2240, 8, &IID_IUnknown},
+                                           TypeCase{VT_DISPATCH, 0x2440, 8, &IID_IDispatch},
+                                           TypeCase{VT_BSTR, 0x2180, 8, nullptr},
+                                           TypeCase{VT_VARIANT, 0x2880, 24, nullptr},
+                                           TypeCase{VT_I4, 0x2080, 4, nullptr}, TypeCase{VT_BOOL, 0x2080, 2, nullptr},
+                                           TypeCase{VT_DECIMAL, 0x2080, 0, nullptr},
+                                           TypeCase{VT_EMPTY, 0x2080, 0, nullptr},
+                                           TypeCase{VARTYPE(VT_ARRAY | VT_I4), 0x2080, 0, nullptr}));
 
 TEST(CreateVector_Refusals, RecordAndOutOfMemoryGiveNull) {
     EXPECT_EQ(nullptr, SafeArrayCreateVector(VT_RECORD, 0, 1));

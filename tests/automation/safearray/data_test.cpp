@@ -439,4 +439,51 @@ TEST(Copy_OverflowingShape, FailsWithoutAllocatingData) {
     EXPECT_EQ(S_OK, SafeArrayDestroyDescriptor(source));
 }
 
+TEST(Copy_Discarded, ReleasesTheElementCopiesItMade) {
+    FakeUnknown object;
+    SAFEARRAY* source = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+    VARIANT* s = DataOf<VARIANT>(source);
+    s[0].vt = VT_UNKNOWN;
+    s[0].punkVal = object.unknown();
+    object.AddRef();
+    s[1].vt = VT_BSTR;
+    s[1].bstrVal = MakeBstr("copied, then released");
+    s[2].vt = VT_RECORD;  // its copy fails last
+    SAFEARRAY* out = reinterpret_cast<SAFEARRAY*>(0x1);
+    EXPECT_EQ(E_NOTIMPL, SafeArrayCopy(source, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(1, object.outstanding());  // the copy's reference was given back (and ASan: the string freed)
+    s[2].vt = VT_EMPTY;
+    SafeArrayDestroy(source);
+    EXPECT_EQ(0, object.outstanding());
+}
+
+TEST(Copy_ReleasedVector, IsRefused) {
+    SAFEARRAY* source = StringVector({"gone"});
+    ASSERT_EQ(S_OK, SafeArrayDestroyData(source));
+    SAFEARRAY* out = nullptr;
+    EXPECT_EQ(E_INVALIDARG, SafeArrayCopy(source, &out));
+    EXPECT_EQ(nullptr, out);
+    SafeArrayDestroy(source);
+}
+
+TEST(Copy_WithoutTypeInformation, TakesSizeAndKindBitsButNotStorageBits) {
+    SAFEARRAY* source = nullptr;
+    ASSERT_EQ(S_OK, SafeArrayAllocDescriptor(1, &source));
+    source->fFeatures = FADF_BSTR | FADF_FIXEDSIZE | FADF_STATIC | FADF_AUTO;
+    source->cbElements = 8;
+    source->rgsabound[0] = {1, 4};
+    BSTR storage[1] = {MakeBstr("static")};
+    source->pvData = storage;
+    SAFEARRAY* copy = nullptr;
+    ASSERT_EQ(S_OK, SafeArrayCopy(source, &copy));
+    EXPECT_EQ(FADF_BSTR, copy->fFeatures);
+    EXPECT_EQ(8u, copy->cbElements);
+    EXPECT_EQ(4, copy->rgsabound[0].lLbound);
+    EXPECT_EQ("static", BstrText(DataOf<BSTR>(copy)[0]));
+    SafeArrayDestroy(copy);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(source));  // static: the string is freed, the storage stays
+    EXPECT_EQ(nullptr, storage[0]);
+}
+
 }  // namespace

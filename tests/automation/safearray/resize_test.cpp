@@ -20,6 +20,8 @@ TEST(Redim_Refusals, NullFixedSizeInlineStaticAndLocked) {
         EXPECT_EQ(E_INVALIDARG, SafeArrayRedim(psa.get(), &next)) << flag;
         psa->fFeatures &= ~flag;
     }
+    SAFEARRAY noDimensions{};
+    EXPECT_EQ(E_INVALIDARG, SafeArrayRedim(&noDimensions, &next));
     psa->cLocks = 1;
     EXPECT_EQ(DISP_E_ARRAYISLOCKED, SafeArrayRedim(psa.get(), &next));
     psa->cLocks = 0;

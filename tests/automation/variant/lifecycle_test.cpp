@@ -212,6 +212,104 @@ TEST(VariantCopyInd_NestedVariant, CopiesTheInnerStringAndRefusesAChain) {
     EXPECT_EQ(VT_EMPTY, dest.vt);
 }
 
+TEST(VariantCopyInd_Refusals, InvalidTypesNullReferencesAndUnsupportedBases) {
+    LONG value = 5;
+    Variant dest;
+    dest.vt = VT_I4;
+    dest.lVal = 9;
+    VARIANT src;
+    VariantInit(&src);
+    src.vt = VT_BYREF | VT_NULL;  // invalid with VT_BYREF
+    src.plVal = &value;
+    EXPECT_EQ(DISP_E_BADVARTYPE, VariantCopyInd(&dest, &src));
+    src.vt = VT_BYREF | VT_I4;
+    src.plVal = nullptr;  // a reference to nothing is refused before dest is cleared
+    EXPECT_EQ(E_INVALIDARG, VariantCopyInd(&dest, &src));
+    EXPECT_EQ(VT_I4, dest.vt);
+    EXPECT_EQ(9, dest.lVal);
+
+    src.plVal = &value;
+    VARIANT badDest;
+    VariantInit(&badDest);
+    badDest.vt = VT_VECTOR | VT_I4;
+    EXPECT_EQ(E_INVALIDARG, VariantCopyInd(&badDest, &src));
+    EXPECT_EQ(VT_VECTOR | VT_I4, badDest.vt);
+
+    for (VARTYPE base : {VARTYPE(VT_DECIMAL), VARTYPE(VT_RECORD)}) {
+        src.vt = VT_BYREF | base;
+        dest.lVal = 9;
+        EXPECT_EQ(E_NOTIMPL, VariantCopyInd(&dest, &src));
+        EXPECT_EQ(base, dest.vt);
+        EXPECT_EQ(9, dest.lVal);  // value not written
+        dest.vt = VT_I4;
+    }
+    EXPECT_EQ(E_INVALIDARG, VariantCopyInd(nullptr, &src));
+    EXPECT_EQ(E_INVALIDARG, VariantCopy(&dest, nullptr));
+    EXPECT_EQ(E_INVALIDARG, VariantClear(nullptr));
+    EXPECT_EQ(S_OK, VariantNormalizeBool(nullptr));
+}
+
+TEST(VariantCopyInd_NullArrayReference, NeverLeavesStaleBitsAsTheArray) {
+    SAFEARRAY* none = nullptr;
+    Variant dest;
+    dest.vt = VT_R8;
+    dest.dblVal = 1.5;  // left in the value field by VariantClear
+    VARIANT src;
+    VariantInit(&src);
+    src.vt = VT_BYREF | VT_ARRAY | VT_I4;
+    src.pparray = &none;
+    EXPECT_EQ(S_OK, VariantCopyInd(&dest, &src));
+    EXPECT_EQ(VT_ARRAY | VT_I4, dest.vt);
+    EXPECT_EQ(nullptr, dest.parray);
+}
+
+TEST(VariantCopyInd_Interface, TakesOneReference) {
+    FakeUnknown object;
+    IUnknown* held = object.unknown();
+    VARIANT src;
+    VariantInit(&src);
+    src.vt = VT_BYREF | VT_UNKNOWN;
+    src.ppunkVal = &held;
+    {
+        Variant dest;
+        EXPECT_EQ(S_OK, VariantCopyInd(&dest, &src));
+        EXPECT_EQ(VT_UNKNOWN, dest.vt);
+        EXPECT_EQ(held, dest.punkVal);
+        EXPECT_EQ(1, object.outstanding());
+    }
+    EXPECT_EQ(0, object.outstanding());
+}
+
+TEST(VariantCopy_LockedDestination, FailsAndCopiesNothing) {
+    FakeUnknown object;
+    Variant dest, src;
+    dest.vt = VT_ARRAY | VT_I4;
+    dest.parray = SafeArrayCreateVector(VT_I4, 0, 1);
+    dest.parray->cLocks = 1;
+    src.vt = VT_UNKNOWN;
+    src.punkVal = object.unknown();
+    object.AddRef();
+    EXPECT_EQ(DISP_E_ARRAYISLOCKED, VariantCopy(&dest, &src));
+    EXPECT_EQ(VT_ARRAY | VT_I4, dest.vt);
+    EXPECT_EQ(1, object.addRefs());
+    dest.parray->cLocks = 0;
+}
+
+TEST(VariantCopy_ReferencesAndInterfaces, ShareReferencesAndAddRefInterfaces) {
+    FakeUnknown object;
+    LONG value = 3;
+    Variant src, dest;
+    src.vt = VT_BYREF | VT_I4;
+    src.plVal = &value;
+    EXPECT_EQ(S_OK, VariantCopy(&dest, &src));
+    EXPECT_EQ(0, std::memcmp(&src, &dest, sizeof src));
+    src.vt = VT_DISPATCH;
+    src.pdispVal = object.dispatch();
+    object.AddRef();
+    EXPECT_EQ(S_OK, VariantCopy(&dest, &src));
+    EXPECT_EQ(2, object.outstanding());
+}
+
 TEST(VariantNormalizeBool, BitZeroDecides) {
     struct Case {
         VARIANT_BOOL in, out;
