@@ -1,6 +1,7 @@
 #include "automation/strings/guid_text.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -20,30 +21,47 @@ constexpr std::size_t kBracedLength = kTextLength + 2;
 constexpr int kWritten = static_cast<int>(kBracedLength) + 1;  // the terminator included
 constexpr std::array<std::size_t, 4> kDashes = {8, 13, 18, 23};
 
-// Value of each byte as a hexadecimal digit; 0xFF for anything else, so that
-// OR-ing the values of a run of characters exposes a bad one in the high bits.
-constexpr std::array<std::uint8_t, 256> kHexValue = [] {
-    std::array<std::uint8_t, 256> table{};
-    table.fill(0xFF);
-    for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<std::uint8_t>(c);
-    for (int c = 0; c < 6; ++c) {
-        table['A' + c] = static_cast<std::uint8_t>(10 + c);
-        table['a' + c] = static_cast<std::uint8_t>(10 + c);
-    }
-    return table;
-}();
+static_assert(std::endian::native == std::endian::little, "the digit groups are read as little-endian words");
 
-// Reads `N` hexadecimal digits at `p`, most significant first; an invalid digit
-// leaves bits above 0x0F in `bad`.
-template <int N>
-std::uint32_t ReadHex(const unsigned char* p, unsigned& bad) noexcept {
-    std::uint32_t value = 0;
-    for (int i = 0; i < N; ++i) {
-        const unsigned digit = kHexValue[p[i]];
-        bad |= digit;
-        value = (value << 4) | (digit & 0x0F);
-    }
-    return value;
+constexpr std::uint64_t Bytes(std::uint8_t b) noexcept { return 0x0101010101010101u * b; }
+
+// Eight hexadecimal digits read as one little-endian word (the first character
+// in the low byte): returns their value, most significant digit first, and
+// leaves a bit set in `invalid` when any byte is not '0'-'9', 'A'-'F' or 'a'-'f'.
+// All bytes are tested at once: with the top bit of every byte clear, adding
+// 0x80 - lo to a byte sets its top bit exactly when the byte is at least lo,
+// and no carry crosses into the next byte. (A byte with its top bit set makes
+// the word invalid anyway, so the carries it causes do not matter.)
+inline std::uint32_t HexWord(std::uint64_t x, std::uint64_t& invalid) noexcept {
+    constexpr std::uint64_t kTop = Bytes(0x80);
+    const auto atLeast = [](std::uint64_t v, std::uint8_t lo) { return v + Bytes(0x80 - lo); };
+    const std::uint64_t digit = atLeast(x, '0') & ~atLeast(x, '9' + 1);
+    const std::uint64_t folded = x | Bytes(0x20);  // 'A'-'F' -> 'a'-'f'
+    const std::uint64_t letter = atLeast(folded, 'a') & ~atLeast(folded, 'f' + 1);
+    invalid |= (x & kTop) | (~(digit | letter) & kTop);
+
+    // Digit values: the low nibble, plus 9 for letters (bit 6 set).
+    std::uint64_t v = (x & Bytes(0x0F)) + ((x >> 6) & Bytes(0x01)) * 9;
+    // Fold neighbours together: pairs of nibbles, then bytes, then halves.
+    v = ((v << 4) | (v >> 8)) & 0x00FF00FF00FF00FFu;
+    v = ((v << 8) | (v >> 16)) & 0x0000FFFF0000FFFFu;
+    v = ((v << 16) | (v >> 32)) & 0x00000000FFFFFFFFu;
+    return static_cast<std::uint32_t>(v);
+}
+
+std::uint64_t Load8(const char* p) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// Two runs of four characters joined as one word, `first` in the low half.
+std::uint64_t Load4And4(const char* first, const char* second) noexcept {
+    std::uint32_t a;
+    std::uint32_t b;
+    std::memcpy(&a, first, sizeof a);
+    std::memcpy(&b, second, sizeof b);
+    return a | (std::uint64_t{b} << 32);
 }
 
 #if !ZENTREL_HAVE_UUID_TO_STRING
@@ -116,18 +134,26 @@ bool GUIDFromString(LPCOLESTR text, GUID* guid) noexcept {
     if (length != (braced ? kBracedLength : kTextLength)) return false;
     if (braced && text[kBracedLength - 1] != '}') return false;
 
-    const auto* p = reinterpret_cast<const unsigned char*>(text) + (braced ? 1 : 0);
-    bool dashes = true;
-    for (std::size_t at : kDashes) dashes &= p[at] == '-';
-    unsigned bad = 0;
+    const char* p = text + (braced ? 1 : 0);
+    std::uint64_t invalid = 0;
+    for (std::size_t at : kDashes) invalid |= static_cast<std::uint64_t>(p[at] != '-');
+    // Groups of 4 digits are read in pairs, so that every read is 8 digits.
+    const std::uint32_t data1 = HexWord(Load8(p), invalid);
+    const std::uint32_t data2And3 = HexWord(Load4And4(p + 9, p + 14), invalid);
+    const std::uint32_t data4Ends = HexWord(Load4And4(p + 19, p + 32), invalid);  // Data4[0..1], [6..7]
+    const std::uint32_t data4Middle = HexWord(Load8(p + 24), invalid);             // Data4[2..5]
+    if (invalid != 0) return false;
+
     GUID parsed;
-    parsed.Data1 = ReadHex<8>(p, bad);
-    parsed.Data2 = static_cast<std::uint16_t>(ReadHex<4>(p + 9, bad));
-    parsed.Data3 = static_cast<std::uint16_t>(ReadHex<4>(p + 14, bad));
-    parsed.Data4[0] = static_cast<std::uint8_t>(ReadHex<2>(p + 19, bad));
-    parsed.Data4[1] = static_cast<std::uint8_t>(ReadHex<2>(p + 21, bad));
-    for (int i = 0; i < 6; ++i) parsed.Data4[2 + i] = static_cast<std::uint8_t>(ReadHex<2>(p + 24 + 2 * i, bad));
-    if (!dashes || bad > 0x0F) return false;
+    parsed.Data1 = data1;
+    parsed.Data2 = static_cast<std::uint16_t>(data2And3 >> 16);
+    parsed.Data3 = static_cast<std::uint16_t>(data2And3);
+    const std::uint8_t data4[8] = {
+        static_cast<std::uint8_t>(data4Ends >> 24),   static_cast<std::uint8_t>(data4Ends >> 16),
+        static_cast<std::uint8_t>(data4Middle >> 24), static_cast<std::uint8_t>(data4Middle >> 16),
+        static_cast<std::uint8_t>(data4Middle >> 8),  static_cast<std::uint8_t>(data4Middle),
+        static_cast<std::uint8_t>(data4Ends >> 8),    static_cast<std::uint8_t>(data4Ends)};
+    std::memcpy(parsed.Data4, data4, sizeof data4);
     *guid = parsed;
     return true;
 }

@@ -1,40 +1,67 @@
 #include "automation/strings/utf8.h"
 
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 static_assert(sizeof(wchar_t) == 4, "wide strings hold one 32-bit code point per element");
 
 constexpr wchar_t kReplacement = 0xFFFD;
-constexpr std::uint64_t kHighBits = 0x8080808080808080u;
 
 constexpr bool IsContinuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
 
-// Length of the sequence a first byte announces (2 to 4), or 0 for a byte that
-// cannot start one: a continuation byte or 0xF8-0xFF. ASCII is handled before.
-constexpr unsigned SequenceLength(unsigned char b0) noexcept {
-    if (b0 >= 0xC0 && b0 <= 0xDF) return 2;
-    if (b0 >= 0xE0 && b0 <= 0xEF) return 3;
-    if (b0 >= 0xF0 && b0 <= 0xF7) return 4;
-    return 0;
-}
+// Length of the sequence each first byte announces: 1 for ASCII, 2 to 4 for a
+// lead byte, 0 for a byte that cannot start one (a continuation byte, 0xF8-0xFF).
+constexpr std::array<std::uint8_t, 256> kSequenceLength = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int b = 0x00; b <= 0x7F; ++b) table[b] = 1;
+    for (int b = 0xC0; b <= 0xDF; ++b) table[b] = 2;
+    for (int b = 0xE0; b <= 0xEF; ++b) table[b] = 3;
+    for (int b = 0xF0; b <= 0xF7; ++b) table[b] = 4;
+    return table;
+}();
 
-// Copies the ASCII run at the front of [p, end) into `w` eight bytes at a time
-// and returns how many bytes it took; stops before the first group of eight
-// that holds a byte of 0x80 or above.
-std::size_t CopyAsciiRun(const unsigned char* p, const unsigned char* end, wchar_t* w) noexcept {
-    std::size_t taken = 0;
-    while (static_cast<std::size_t>(end - p) - taken >= 8) {
-        std::uint64_t group;
-        std::memcpy(&group, p + taken, sizeof group);
-        if ((group & kHighBits) != 0) break;
-        for (int i = 0; i < 8; ++i) w[taken + i] = static_cast<wchar_t>(p[taken + i]);
-        taken += 8;
-    }
-    return taken;
+constexpr bool IsSurrogate(std::uint32_t code) noexcept { return code >= 0xD800 && code <= 0xDFFF; }
+
+// Widens the kBlock bytes at `p` into `w` and returns how many of them, from
+// the first, are ASCII (at least one: the caller has seen p[0] is). The
+// elements written past those are spare: they are overwritten later or cut off.
+// The output never holds more elements than the input has bytes, so a whole
+// block always fits wherever a whole block of input remains.
+#if defined(__SSE2__)
+constexpr std::size_t kBlock = 16;
+
+std::size_t WidenAsciiBlock(const unsigned char* p, wchar_t* w) noexcept {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+    const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+    auto* out = reinterpret_cast<__m128i*>(w);
+    _mm_storeu_si128(out, _mm_unpacklo_epi16(low, zero));
+    _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(low, zero));
+    _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(high, zero));
+    _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(high, zero));
+    const auto nonAscii = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+    return nonAscii == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(nonAscii));
 }
+#else
+constexpr std::size_t kBlock = 8;
+
+std::size_t WidenAsciiBlock(const unsigned char* p, wchar_t* w) noexcept {
+    std::uint64_t group;
+    std::memcpy(&group, p, sizeof group);
+    for (std::size_t i = 0; i < kBlock; ++i) w[i] = static_cast<wchar_t>(p[i]);
+    const std::uint64_t nonAscii = group & 0x8080808080808080u;
+    return nonAscii == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(nonAscii)) / 8;
+}
+#endif
 
 }  // namespace
 
@@ -51,36 +78,53 @@ void Utf8ToWideString(const unsigned char* bytes, std::size_t count, std::wstrin
     const unsigned char* const end = bytes + count;
 
     while (p != end) {
-        const unsigned char b0 = *p;
-        if (b0 < 0x80) {
-            const std::size_t run = CopyAsciiRun(p, end, w);
-            if (run != 0) {
-                p += run;
-                w += run;
-            } else {
-                *w++ = b0;
-                ++p;
-            }
-            continue;
-        }
-        const unsigned length = SequenceLength(b0);
         const auto remaining = static_cast<std::size_t>(end - p);
-        bool wellFormed = length != 0 && remaining >= length;
-        for (unsigned i = 1; wellFormed && i < length; ++i) wellFormed = IsContinuation(p[i]);
-        if (!wellFormed) {
-            *w++ = kReplacement;
-            ++p;
-            continue;
+        const unsigned char b0 = *p;
+        switch (kSequenceLength[b0]) {
+            case 1:
+                if (remaining >= kBlock) {
+                    const std::size_t run = WidenAsciiBlock(p, w);
+                    p += run;
+                    w += run;
+                } else {
+                    *w++ = b0;
+                    ++p;
+                }
+                continue;
+            case 2:
+                if (remaining >= 2 && IsContinuation(p[1])) {
+                    *w++ = static_cast<wchar_t>(((b0 & 0x1Fu) << 6) | (p[1] & 0x3Fu));
+                    p += 2;
+                    continue;
+                }
+                break;
+            case 3:
+                if (remaining >= 3 && IsContinuation(p[1]) && IsContinuation(p[2])) {
+                    const std::uint32_t code = ((b0 & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+                    p += 3;
+                    if (!IsSurrogate(code)) *w++ = static_cast<wchar_t>(code);
+                    continue;
+                }
+                break;
+            case 4:
+                if (remaining >= 4 && IsContinuation(p[1]) && IsContinuation(p[2]) && IsContinuation(p[3])) {
+                    const std::uint32_t code =
+                        ((b0 & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+                    p += 4;
+                    if (!IsSurrogate(code) && code <= 0x10FFFF) *w++ = static_cast<wchar_t>(code);
+                    continue;
+                }
+                break;
+            default:
+                break;
         }
-        // The first byte keeps 7 - length bits; each continuation byte adds 6.
-        std::uint32_t code = b0 & (0x7Fu >> length);
-        for (unsigned i = 1; i < length; ++i) code = (code << 6) | (p[i] & 0x3Fu);
-        p += length;
-        const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-        if (!surrogate && code <= 0x10FFFF) *w++ = static_cast<wchar_t>(code);
+        // Malformed: one replacement, and the next byte is looked at afresh.
+        *w++ = kReplacement;
+        ++p;
     }
 
     out.resize(static_cast<std::size_t>(w - first));
-    // Keep no more spare room than ordinary growth would have left.
-    if (out.size() < out.capacity() / 2) out.shrink_to_fit();
+    // Text of multi-byte sequences fills at least a quarter of the room, so
+    // only input that was largely dropped pays a copy to give the room back.
+    if (out.size() < out.capacity() / 4) out.shrink_to_fit();
 }

