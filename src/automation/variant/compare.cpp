@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "automation/variant/numeric.h"
 
@@ -56,28 +57,24 @@ constexpr HRESULT OrderText(int comparison) noexcept {
     return comparison < 0 ? VARCMP_LT : comparison == 0 ? VARCMP_EQ : VARCMP_GT;
 }
 
-// An integer operand in a mixed-sign comparison: unsigned values are
-// zero-extended and then read as signed, so 2^63 and above count as negative.
-std::int64_t SignedValue(const VARIANT& v, Kind k) noexcept {
-    return k == Kind::Signed ? KoAtlCom::detail::ReadSigned(v, v.vt)
-                             : static_cast<std::int64_t>(KoAtlCom::detail::ReadUnsigned(v, v.vt));
+// An integer operand (of type `vt`) in a mixed-sign comparison: unsigned values
+// are zero-extended and then read as signed, so 2^63 and above count as negative.
+[[gnu::always_inline]] inline std::int64_t SignedValue(const VARIANT& v, VARTYPE vt) noexcept {
+    return KindOf(vt) == Kind::Signed ? KoAtlCom::detail::ReadSigned(v, vt)
+                                      : static_cast<std::int64_t>(KoAtlCom::detail::ReadUnsigned(v, vt));
 }
 
-double DoubleValue(const VARIANT& v, Kind k) noexcept {
-    switch (k) {
-        case Kind::Signed: return static_cast<double>(KoAtlCom::detail::ReadSigned(v, v.vt));
-        case Kind::Unsigned: return static_cast<double>(KoAtlCom::detail::ReadUnsigned(v, v.vt));
-        default: return KoAtlCom::detail::ReadFloating(v, v.vt);
+// Two numbers, `left` read as type `lvt` and `right` as `rvt`. With constant
+// types (the pair table below) every dispatch folds away.
+[[gnu::always_inline]] inline HRESULT CompareNumbers(const VARIANT& left, VARTYPE lvt, const VARIANT& right,
+                                                     VARTYPE rvt) noexcept {
+    if (KindOf(lvt) == Kind::Floating || KindOf(rvt) == Kind::Floating) {
+        return OrderDoubles(KoAtlCom::detail::ReadAsDouble(left, lvt), KoAtlCom::detail::ReadAsDouble(right, rvt));
     }
-}
-
-HRESULT CompareNumbers(const VARIANT& left, Kind lk, const VARIANT& right, Kind rk) noexcept {
-    if (lk == Kind::Floating || rk == Kind::Floating) return OrderDoubles(DoubleValue(left, lk), DoubleValue(right, rk));
-    if (lk == Kind::Unsigned && rk == Kind::Unsigned) {
-        return OrderIntegers(KoAtlCom::detail::ReadUnsigned(left, left.vt),
-                             KoAtlCom::detail::ReadUnsigned(right, right.vt));
+    if (KindOf(lvt) == Kind::Unsigned && KindOf(rvt) == Kind::Unsigned) {
+        return OrderIntegers(KoAtlCom::detail::ReadUnsigned(left, lvt), KoAtlCom::detail::ReadUnsigned(right, rvt));
     }
-    return OrderIntegers(SignedValue(left, lk), SignedValue(right, rk));
+    return OrderIntegers(SignedValue(left, lvt), SignedValue(right, rvt));
 }
 
 const char* TextOf(const VARIANT& v) noexcept { return v.bstrVal != nullptr ? v.bstrVal : ""; }
@@ -132,24 +129,61 @@ HRESULT CompareTextWith(const char* text, const VARIANT& other, Kind otherKind, 
     }
     if (!IsNumber(otherKind)) return E_INVALIDARG;
     const VARIANT parsed = ParseAs(text, otherKind);
-    const Kind parsedKind = KindOf(parsed.vt);
-    return textIsLeft ? CompareNumbers(parsed, parsedKind, other, otherKind)
-                      : CompareNumbers(other, otherKind, parsed, parsedKind);
+    return textIsLeft ? CompareNumbers(parsed, parsed.vt, other, other.vt)
+                      : CompareNumbers(other, other.vt, parsed, parsed.vt);
 }
+
+// Every pair, in the order of the rules: numbers, two strings, a string on the
+// left, a string on the right; anything else cannot be compared.
+HRESULT CompareAny(const VARIANT& left, const VARIANT& right, ULONG flags) {
+    const Kind lk = KindOf(left.vt);
+    const Kind rk = KindOf(right.vt);
+    if (IsNumber(lk) && IsNumber(rk)) return CompareNumbers(left, left.vt, right, right.vt);
+    if (lk == Kind::String && rk == Kind::String) {
+        const char* l = TextOf(left);
+        const char* r = TextOf(right);
+        return OrderText((flags & NORM_IGNORECASE) != 0 ? ::strcasecmp(l, r) : std::strcmp(l, r));
+    }
+    if (lk == Kind::String) return CompareTextWith(TextOf(left), right, rk, true);
+    if (rk == Kind::String) return CompareTextWith(TextOf(right), left, lk, false);
+    return E_INVALIDARG;
+}
+
+// The comparison for each pair of type codes below 24: for two numbers, the
+// numeric rules instantiated for the two types (one indirect call, no
+// dispatch); for every other pair, CompareAny.
+using Comparer = HRESULT (*)(const VARIANT&, const VARIANT&, ULONG);
+
+template <VARTYPE L, VARTYPE R>
+HRESULT CompareNumberPair(const VARIANT& left, const VARIANT& right, ULONG) noexcept {
+    return CompareNumbers(left, L, right, R);
+}
+
+template <VARTYPE L, VARTYPE R>
+constexpr Comparer ComparerFor() noexcept {
+    if constexpr (IsNumber(KindOf(L)) && IsNumber(KindOf(R))) {
+        return &CompareNumberPair<L, R>;
+    } else {
+        return &CompareAny;
+    }
+}
+
+template <VARTYPE L, std::size_t... R>
+constexpr std::array<Comparer, 24> ComparerRow(std::index_sequence<R...>) noexcept {
+    return {ComparerFor<L, static_cast<VARTYPE>(R)>()...};
+}
+
+template <std::size_t... L>
+constexpr auto ComparerTable(std::index_sequence<L...>) noexcept {
+    return std::array{ComparerRow<static_cast<VARTYPE>(L)>(std::make_index_sequence<24>())...};
+}
+
+constexpr auto kComparers = ComparerTable(std::make_index_sequence<24>());
 
 }  // namespace
 
 HRESULT VarCmp(const VARIANT* left, const VARIANT* right, LCID, ULONG flags) {
     if (left == nullptr || right == nullptr) return VARCMP_NULL;
-    const Kind lk = KindOf(left->vt);
-    const Kind rk = KindOf(right->vt);
-    if (IsNumber(lk) && IsNumber(rk)) return CompareNumbers(*left, lk, *right, rk);
-    if (lk == Kind::String && rk == Kind::String) {
-        const char* l = TextOf(*left);
-        const char* r = TextOf(*right);
-        return OrderText((flags & NORM_IGNORECASE) != 0 ? ::strcasecmp(l, r) : std::strcmp(l, r));
-    }
-    if (lk == Kind::String) return CompareTextWith(TextOf(*left), *right, rk, true);
-    if (rk == Kind::String) return CompareTextWith(TextOf(*right), *left, lk, false);
-    return E_INVALIDARG;
+    if (left->vt < 24 && right->vt < 24) return kComparers[left->vt][right->vt](*left, *right, flags);
+    return CompareAny(*left, *right, flags);
 }

@@ -5,9 +5,11 @@
 // same observable result.
 #include "automation/variant/convert.h"
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "automation/variant/lifecycle.h"
 #include "automation/variant/numeric.h"
@@ -16,11 +18,8 @@
 namespace {
 
 using KoAtlCom::detail::FoldIntegerAlias;
-using KoAtlCom::detail::kOtherSource;
-using KoAtlCom::detail::kScalarConverters;
 using KoAtlCom::detail::kScalarTargets;
-using KoAtlCom::detail::ScalarConverter;
-using KoAtlCom::detail::ScalarResult;
+using KoAtlCom::detail::TargetAction;
 
 // Valid types without flags whose value owns nothing: VariantCopy of such a
 // variant copies its 24 bytes and VariantClear only resets its `vt`.
@@ -35,9 +34,64 @@ constexpr std::uint32_t kPlainTypes = [] {
 
 constexpr bool IsPlain(VARTYPE vt) noexcept { return vt < 24 && ((kPlainTypes >> vt) & 1u) != 0; }
 
-// `src` (of any type) converted for a target below 24 of another type.
-ScalarResult ConvertScalarTo(const VARIANT& src, VARTYPE vt) noexcept {
-    return kScalarConverters[src.vt < kOtherSource ? src.vt : kOtherSource][vt](src);
+// The scalar conversion of a source of type From to the target To, both below
+// 24 (From 24 stands for every other source: flagged, VT_RECORD). On success it
+// writes the whole record `out`: `vt` = To, the value field, zeros elsewhere;
+// a same-type request (after folding VT_INT and VT_UINT) copies the source's
+// record instead. On failure `out` is untouched. `out` may be `src`.
+//
+// Every entry is the conversion rules evaluated for its two type codes at
+// compile time, so a conversion costs one indirect call. Interface targets from
+// interface sources need QueryInterface and are left to the caller.
+template <VARTYPE From, VARTYPE To>
+HRESULT ChangeScalar(VARIANT* out, const VARIANT& src) noexcept {
+    static_assert(std::endian::native == std::endian::little && offsetof(VARIANT, vt) == 0);
+    // Three words in registers, read before `out` is written: a record
+    // assembled on the stack from narrower stores and then copied whole would
+    // stall on store forwarding.
+    std::uint64_t head = To;  // vt and the reserved words
+    std::uint64_t value = 0;
+    std::uint64_t tail = 0;  // the second value word
+    constexpr auto rule = kScalarTargets[To];
+    if constexpr (FoldIntegerAlias(From) == FoldIntegerAlias(To)) {
+        std::memcpy(&head, &src, 8);
+        std::memcpy(&value, &src.llVal, 8);
+        std::memcpy(&tail, &src.pRecInfo, 8);
+        head = (head & ~std::uint64_t{0xFFFF}) | To;
+    } else if constexpr (rule.action == TargetAction::Number) {
+        value = KoAtlCom::detail::NumberBits(src, From, rule.number);
+    } else if constexpr (rule.action == TargetAction::EmptyFromNull) {
+        if (From == VT_NULL) return DISP_E_TYPEMISMATCH;
+    } else if constexpr (rule.action == TargetAction::NotImplemented) {
+        return E_NOTIMPL;
+    } else if constexpr (rule.action == TargetAction::Mismatch) {
+        return DISP_E_TYPEMISMATCH;
+    }
+    // Anything else has no value to give: zero (null for an interface target).
+    std::memcpy(out, &head, 8);
+    std::memcpy(&out->llVal, &value, 8);
+    std::memcpy(&out->pRecInfo, &tail, 8);
+    return S_OK;
+}
+
+using ScalarChanger = HRESULT (*)(VARIANT*, const VARIANT&) noexcept;
+constexpr VARTYPE kOtherSource = 24;
+
+template <VARTYPE From, std::size_t... To>
+constexpr std::array<ScalarChanger, 24> ChangerRow(std::index_sequence<To...>) noexcept {
+    return {&ChangeScalar<From, static_cast<VARTYPE>(To)>...};
+}
+
+template <std::size_t... From>
+constexpr auto ChangerTable(std::index_sequence<From...>) noexcept {
+    return std::array{ChangerRow<static_cast<VARTYPE>(From)>(std::make_index_sequence<24>())...};
+}
+
+constexpr auto kScalarChangers = ChangerTable(std::make_index_sequence<kOtherSource + 1>());
+static_assert(kScalarTargets.size() == 24);
+
+ScalarChanger ChangerFor(VARTYPE from, VARTYPE to) noexcept {
+    return kScalarChangers[from < kOtherSource ? from : kOtherSource][to];
 }
 
 // The interface conversions: QueryInterface on the source pointer with the
@@ -49,8 +103,8 @@ HRESULT QueryInto(VARIANT& result, IUnknown* source, REFIID iid) noexcept {
 }
 
 // The scalar conversion for a target of another type than the source (after
-// folding VT_INT and VT_UINT). Every success defines the value field: zero, or
-// null for pointer targets that receive no interface.
+// folding). It writes only the value field of `result`; every success defines
+// it: zero, or null for pointer targets that receive no interface.
 HRESULT ConvertToOtherType(VARIANT& result, const VARIANT& src, VARTYPE vt) noexcept {
     if ((vt & VT_BYREF) != 0) {
         result.byref = nullptr;
@@ -59,46 +113,14 @@ HRESULT ConvertToOtherType(VARIANT& result, const VARIANT& src, VARTYPE vt) noex
     if (vt >= kScalarTargets.size()) return vt == VT_RECORD ? E_NOTIMPL : DISP_E_TYPEMISMATCH;
     if (vt == VT_DISPATCH && src.vt == VT_UNKNOWN) return QueryInto(result, src.punkVal, IID_IDispatch);
     if (vt == VT_UNKNOWN && src.vt == VT_DISPATCH) return QueryInto(result, src.pdispVal, IID_IUnknown);
-    const ScalarResult converted = ConvertScalarTo(src, vt);
-    if (SUCCEEDED(converted.status)) result.ullVal = converted.bits;
-    return converted.status;
+    VARIANT converted;
+    const HRESULT hr = ChangerFor(src.vt, vt)(&converted, src);
+    if (SUCCEEDED(hr)) result.ullVal = converted.ullVal;
+    return hr;
 }
 
 bool SameFoldedType(const VARIANT& src, VARTYPE vt) noexcept {
     return FoldIntegerAlias(vt) == FoldIntegerAlias(src.vt & VT_TYPEMASK);
-}
-
-// Source and target own nothing: the temporaries of the general path would only
-// hold copies of 24 plain bytes, so the conversion runs in registers. The
-// result, the status and the state of `dest` are those of the general path.
-// The record is held as three words in registers: one assembled on the stack
-// from narrower stores and then copied whole would stall on store forwarding.
-HRESULT ChangePlainType(VARIANT* dest, const VARIANT& src, VARTYPE vt) noexcept {
-    static_assert(std::endian::native == std::endian::little && offsetof(VARIANT, vt) == 0);
-    std::uint64_t head;  // vt and the reserved words
-    std::uint64_t value;
-    std::uint64_t tail;  // the second value word
-    const ScalarConverter convert = kScalarConverters[src.vt][vt];
-    if (convert == nullptr) {  // the same type
-        std::memcpy(&head, &src, 8);
-        std::memcpy(&value, &src.llVal, 8);
-        std::memcpy(&tail, &src.pRecInfo, 8);
-        head = (head & ~std::uint64_t{0xFFFF}) | vt;
-    } else {
-        const ScalarResult converted = convert(src);
-        if (FAILED(converted.status)) return converted.status;
-        head = vt;
-        value = converted.bits;
-        tail = 0;
-    }
-    if (!IsPlain(dest->vt)) {  // otherwise clearing it would only reset its `vt`
-        const HRESULT hr = VariantClear(dest);
-        if (FAILED(hr)) return hr;
-    }
-    std::memcpy(dest, &head, 8);
-    std::memcpy(&dest->llVal, &value, 8);
-    std::memcpy(&dest->pRecInfo, &tail, 8);
-    return S_OK;
 }
 
 // Clears `dest` and hands it what `value` owns; `value` is left empty. When
@@ -141,6 +163,16 @@ HRESULT MoveInto(VARIANT* dest, VARIANT& value) noexcept {
     return hr;
 }
 
+// Source and target own nothing, but `dest` does: convert on the stack, then
+// clear `dest` (the temporaries of the general path would only hold copies of
+// 24 plain bytes).
+[[gnu::noinline]] HRESULT ChangePlainIntoOwner(VARIANT* dest, const VARIANT& src, VARTYPE vt) noexcept {
+    VARIANT converted;
+    const HRESULT hr = kScalarChangers[src.vt][vt](&converted, src);
+    if (FAILED(hr)) return hr;
+    return MoveInto(dest, converted);
+}
+
 }  // namespace
 
 std::int64_t VariantReadSigned(const VARIANT* v) noexcept {
@@ -159,7 +191,12 @@ HRESULT VariantConvertScalar(VARIANT* result, const VARIANT* src, VARTYPE vt) no
 
 HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, USHORT, VARTYPE vt) noexcept {
     if (dest == nullptr || src == nullptr) return E_INVALIDARG;
-    if (IsPlain(src->vt) && IsPlain(vt)) return ChangePlainType(dest, *src, vt);
+    if (IsPlain(src->vt) && IsPlain(vt)) {
+        // A plain `dest` would only have its `vt` reset by VariantClear, so the
+        // result goes straight into it.
+        if (IsPlain(dest->vt)) return kScalarChangers[src->vt][vt](dest, *src);
+        return ChangePlainIntoOwner(dest, *src, vt);
+    }
     return ChangeType(dest, *src, vt);
 }
 

@@ -12,7 +12,6 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
-#include <utility>
 
 #include "interop/vocabulary.h"
 
@@ -242,57 +241,5 @@ inline constexpr std::array<ScalarTargetRule, 24> kScalarTargets = [] {
 constexpr VARTYPE FoldIntegerAlias(VARTYPE vt) noexcept {
     return vt == VT_INT ? VARTYPE{VT_I4} : vt == VT_UINT ? VARTYPE{VT_UI4} : vt;
 }
-
-// The scalar conversion's status and value field for every pair of a source
-// type below 24 (row 24 stands for every other source: flagged, VT_RECORD)
-// and a target below 24 of another type; null for a pair of the same type
-// (after folding VT_INT and VT_UINT), which is a copy. Each entry is the
-// conversion rules evaluated for its two type codes at compile time, so a
-// conversion costs one indirect call. Interface targets from interface sources
-// need QueryInterface and are left to the caller.
-struct ScalarResult {
-    HRESULT status;
-    std::uint64_t bits;  // the value field, when `status` is a success
-};
-using ScalarConverter = ScalarResult (*)(const VARIANT&) noexcept;
-inline constexpr VARTYPE kOtherSource = 24;
-
-template <VARTYPE From, VARTYPE To>
-ScalarResult ConvertScalarValue(const VARIANT& src) noexcept {
-    constexpr auto rule = kScalarTargets[To];
-    if constexpr (rule.action == TargetAction::Number) {
-        return {S_OK, KoAtlCom::detail::NumberBits(src, From, rule.number)};
-    } else if constexpr (rule.action == TargetAction::EmptyFromNull) {
-        return {From == VT_NULL ? DISP_E_TYPEMISMATCH : S_OK, 0};
-    } else if constexpr (rule.action == TargetAction::NotImplemented) {
-        return {E_NOTIMPL, 0};
-    } else if constexpr (rule.action == TargetAction::Mismatch) {
-        return {DISP_E_TYPEMISMATCH, 0};
-    } else {
-        return {S_OK, 0};  // nothing to write: zero (null for an interface target)
-    }
-}
-
-template <VARTYPE From, VARTYPE To>
-constexpr ScalarConverter ConverterFor() noexcept {
-    if constexpr (FoldIntegerAlias(From) == FoldIntegerAlias(To)) {
-        return nullptr;
-    } else {
-        return &ConvertScalarValue<From, To>;
-    }
-}
-
-template <VARTYPE From, std::size_t... To>
-constexpr std::array<ScalarConverter, 24> ConverterRow(std::index_sequence<To...>) noexcept {
-    return {ConverterFor<From, static_cast<VARTYPE>(To)>()...};
-}
-
-template <std::size_t... From>
-constexpr auto ConverterTable(std::index_sequence<From...>) noexcept {
-    return std::array{ConverterRow<static_cast<VARTYPE>(From)>(std::make_index_sequence<24>())...};
-}
-
-inline constexpr auto kScalarConverters = ConverterTable(std::make_index_sequence<kOtherSource + 1>());
-static_assert(kScalarConverters[VT_INT][VT_I4] == nullptr && kScalarConverters[VT_UI4][VT_UINT] == nullptr);
 
 }  // namespace KoAtlCom::detail
