@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <utility>
 
 #include "automation/memory.h"
 #include "automation/strings/utf8.h"
@@ -35,21 +36,41 @@ template <VARTYPE Wanted, class T>
     return hr;
 }
 
+// The number of a variant of type From as the value field of a Wanted, by the
+// conversion that VariantChangeTypeEx makes (for VT_INT to VT_I4 and VT_UINT
+// to VT_UI4 it gives the same bits as their same-type copy). One entry per
+// source type with a number, instantiated for it, so a read is one indirect call.
+using NumberReader = std::uint64_t (*)(const VARIANT&) noexcept;
+
+template <VARTYPE From, VARTYPE Wanted>
+std::uint64_t ReadNumberAs(const VARIANT& v) noexcept {
+    return KoAtlCom::detail::NumberBits(v, From, KoAtlCom::detail::kScalarTargets[Wanted].number);
+}
+
+template <VARTYPE Wanted, std::size_t... From>
+constexpr std::array<NumberReader, 24> NumberReaders(std::index_sequence<From...>) noexcept {
+    using KoAtlCom::detail::NumericClass;
+    using KoAtlCom::detail::NumericClassOf;
+    return {(NumericClassOf(From) != NumericClass::None ? &ReadNumberAs<static_cast<VARTYPE>(From), Wanted>
+                                                         : nullptr)...};
+}
+
+template <VARTYPE Wanted>
+constexpr auto kNumberReaders = NumberReaders<Wanted>(std::make_index_sequence<24>());
+
 template <VARTYPE Wanted, class T>
 HRESULT ReadAs(const VARIANT* v, T* out) noexcept {
     static_assert(sizeof(T) <= sizeof(VARIANT::llVal));
     if (out == nullptr) return E_POINTER;
     if (v == nullptr) return E_INVALIDARG;
-    if (v->vt == Wanted) {
+    const VARTYPE vt = v->vt;
+    if (vt == Wanted) {
         std::memcpy(out, &v->llVal, sizeof(T));
         return S_OK;
     }
-    if (KoAtlCom::detail::NumericClassOf(v->vt) != KoAtlCom::detail::NumericClass::None) {
-        // A plain number converts without temporaries, to the value that
-        // VariantChangeTypeEx would give (for VT_INT and VT_UINT, the same bits
-        // as its same-type copy).
-        const std::uint64_t bits =
-            KoAtlCom::detail::NumberBits(*v, v->vt, KoAtlCom::detail::kScalarTargets[Wanted].number);
+    // A plain number converts without temporaries.
+    if (vt < kNumberReaders<Wanted>.size() && kNumberReaders<Wanted>[vt] != nullptr) {
+        const std::uint64_t bits = kNumberReaders<Wanted>[vt](*v);
         std::memcpy(out, &bits, sizeof(T));
         return S_OK;
     }
