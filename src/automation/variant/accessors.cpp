@@ -7,13 +7,13 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
-#include <utility>
 
 #include "automation/memory.h"
 #include "automation/strings/utf8.h"
 #include "automation/variant/convert.h"
 #include "automation/variant/lifecycle.h"
 #include "automation/variant/numeric.h"
+#include "automation/variant/type_table.h"
 
 namespace {
 
@@ -47,16 +47,14 @@ std::uint64_t ReadNumberAs(const VARIANT& v) noexcept {
     return KoAtlCom::detail::NumberBits(v, From, KoAtlCom::detail::kScalarTargets[Wanted].number);
 }
 
-template <VARTYPE Wanted, std::size_t... From>
-constexpr std::array<NumberReader, 24> NumberReaders(std::index_sequence<From...>) noexcept {
-    using KoAtlCom::detail::NumericClass;
-    using KoAtlCom::detail::NumericClassOf;
-    return {(NumericClassOf(From) != NumericClass::None ? &ReadNumberAs<static_cast<VARTYPE>(From), Wanted>
-                                                         : nullptr)...};
-}
-
 template <VARTYPE Wanted>
-constexpr auto kNumberReaders = NumberReaders<Wanted>(std::make_index_sequence<24>());
+constexpr auto kNumberReaders = KoAtlCom::detail::TypeTable<24>([]<VARTYPE From>() -> NumberReader {
+    if constexpr (KoAtlCom::detail::NumericClassOf(From) != KoAtlCom::detail::NumericClass::None) {
+        return &ReadNumberAs<From, Wanted>;
+    } else {
+        return nullptr;
+    }
+});
 
 template <VARTYPE Wanted, class T>
 HRESULT ReadAs(const VARIANT* v, T* out) noexcept {

@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <utility>
 
 #include "automation/variant/numeric.h"
+#include "automation/variant/type_table.h"
 
 namespace {
 
@@ -159,26 +159,13 @@ HRESULT CompareNumberPair(const VARIANT& left, const VARIANT& right, ULONG) noex
     return CompareNumbers(left, L, right, R);
 }
 
-template <VARTYPE L, VARTYPE R>
-constexpr Comparer ComparerFor() noexcept {
+constexpr auto kComparers = KoAtlCom::detail::TypePairTable<24, 24>([]<VARTYPE L, VARTYPE R>() -> Comparer {
     if constexpr (IsNumber(KindOf(L)) && IsNumber(KindOf(R))) {
         return &CompareNumberPair<L, R>;
     } else {
         return &CompareAny;
     }
-}
-
-template <VARTYPE L, std::size_t... R>
-constexpr std::array<Comparer, 24> ComparerRow(std::index_sequence<R...>) noexcept {
-    return {ComparerFor<L, static_cast<VARTYPE>(R)>()...};
-}
-
-template <std::size_t... L>
-constexpr auto ComparerTable(std::index_sequence<L...>) noexcept {
-    return std::array{ComparerRow<static_cast<VARTYPE>(L)>(std::make_index_sequence<24>())...};
-}
-
-constexpr auto kComparers = ComparerTable(std::make_index_sequence<24>());
+});
 
 }  // namespace
 

@@ -5,14 +5,13 @@
 // same observable result.
 #include "automation/variant/convert.h"
 
-#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstring>
-#include <utility>
 
 #include "automation/variant/lifecycle.h"
 #include "automation/variant/numeric.h"
+#include "automation/variant/type_table.h"
 #include "automation/variant/vartype.h"
 
 namespace {
@@ -77,17 +76,8 @@ HRESULT ChangeScalar(VARIANT* out, const VARIANT& src) noexcept {
 using ScalarChanger = HRESULT (*)(VARIANT*, const VARIANT&) noexcept;
 constexpr VARTYPE kOtherSource = 24;
 
-template <VARTYPE From, std::size_t... To>
-constexpr std::array<ScalarChanger, 24> ChangerRow(std::index_sequence<To...>) noexcept {
-    return {&ChangeScalar<From, static_cast<VARTYPE>(To)>...};
-}
-
-template <std::size_t... From>
-constexpr auto ChangerTable(std::index_sequence<From...>) noexcept {
-    return std::array{ChangerRow<static_cast<VARTYPE>(From)>(std::make_index_sequence<24>())...};
-}
-
-constexpr auto kScalarChangers = ChangerTable(std::make_index_sequence<kOtherSource + 1>());
+constexpr auto kScalarChangers = KoAtlCom::detail::TypePairTable<kOtherSource + 1, 24>(
+    []<VARTYPE From, VARTYPE To>() -> ScalarChanger { return &ChangeScalar<From, To>; });
 static_assert(kScalarTargets.size() == 24);
 
 ScalarChanger ChangerFor(VARTYPE from, VARTYPE to) noexcept {
