@@ -36,15 +36,19 @@ template <VARTYPE Wanted, class T>
     return hr;
 }
 
-// The number of a variant of type From as the value field of a Wanted, by the
-// conversion that VariantChangeTypeEx makes (for VT_INT to VT_I4 and VT_UINT
-// to VT_UI4 it gives the same bits as their same-type copy). One entry per
-// source type with a number, instantiated for it, so a read is one indirect call.
-using NumberReader = std::uint64_t (*)(const VARIANT&) noexcept;
+// Stores the number of a variant of type From, converted to Wanted, in the
+// output (Wanted's width), by the conversion that VariantChangeTypeEx makes
+// (for VT_INT to VT_I4 and VT_UINT to VT_UI4 it gives the same bits as their
+// same-type copy). One entry per source type with a number, instantiated for
+// it, so a read is one indirect jump.
+using NumberReader = HRESULT (*)(const VARIANT&, void* out) noexcept;
 
 template <VARTYPE From, VARTYPE Wanted>
-std::uint64_t ReadNumberAs(const VARIANT& v) noexcept {
-    return KoAtlCom::detail::NumberBits(v, From, KoAtlCom::detail::kScalarTargets[Wanted].number);
+HRESULT ReadNumberAs(const VARIANT& v, void* out) noexcept {
+    constexpr auto rule = KoAtlCom::detail::kScalarTargets[Wanted].number;
+    const std::uint64_t bits = KoAtlCom::detail::NumberBits(v, From, rule);
+    std::memcpy(out, &bits, rule.width);
+    return S_OK;
 }
 
 template <VARTYPE Wanted>
@@ -67,10 +71,9 @@ HRESULT ReadAs(const VARIANT* v, T* out) noexcept {
         return S_OK;
     }
     // A plain number converts without temporaries.
+    static_assert(sizeof(T) == KoAtlCom::detail::kScalarTargets[Wanted].number.width);
     if (vt < kNumberReaders<Wanted>.size() && kNumberReaders<Wanted>[vt] != nullptr) {
-        const std::uint64_t bits = kNumberReaders<Wanted>[vt](*v);
-        std::memcpy(out, &bits, sizeof(T));
-        return S_OK;
+        return kNumberReaders<Wanted>[vt](*v, out);
     }
     return ReadConverted<Wanted>(v, out);
 }
