@@ -13,4 +13,5 @@ inline constexpr ULONG NORM_IGNORECASE = 0x00000001;
 // Orders `left` against `right`. Returns VARCMP_* or E_INVALIDARG for a pair it
 // cannot compare. When a string must be read as a number and is none,
 // std::invalid_argument propagates; a number out of range, std::out_of_range.
+// Nothing else is thrown, nothing is allocated and errno is kept.
 HRESULT VarCmp(const VARIANT* left, const VARIANT* right, LCID lcid, ULONG flags);

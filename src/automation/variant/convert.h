@@ -8,8 +8,10 @@
 #include "interop/vocabulary.h"
 
 // Makes `dest` a variant of type `vt` holding the converted value of `src`.
-// `dest` is changed only when the conversion succeeded; it may be `src`.
-// The locale and the flags are ignored.
+// `dest` is changed only when the conversion succeeded (a failed allocation of
+// the result leaves it as it was); it may be `src`. The locale and the flags
+// are ignored. E_INVALIDARG for a null `dest` or `src`. A conversion that has
+// no value to give succeeds with a zero value field (null for pointer types).
 HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID lcid, USHORT flags, VARTYPE vt) noexcept;
 HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTYPE vt) noexcept;
 
