@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "automation/errorinfo/errorinfo.h"
 #include "automation/safearray/safearray.h"
 #include "interop/vocabulary.h"
 #include "support/fake_unknown.h"
@@ -34,6 +35,7 @@ struct World {
     VARIANT in2{};
     BSTR str = nullptr;
     SAFEARRAY* array = nullptr;
+    ICreateErrorInfo* error = nullptr;  // an error object (not in the snapshot)
 
     // Outputs.
     VARIANT out{};
