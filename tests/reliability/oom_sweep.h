@@ -77,6 +77,11 @@ std::string Snapshot(const VARIANT& v);
 std::string Snapshot(BSTR s);
 std::string Snapshot(const SAFEARRAY* psa);
 
+// What a variant or an array holds, without the addresses of the blocks that
+// hold it and without the feature bits: equal for a faithful deep copy.
+std::string Value(const VARIANT& v);
+std::string Value(const SAFEARRAY* psa);
+
 // The characters of a BSTR (by its length prefix), for exact comparisons.
 std::string Text(BSTR s);
 

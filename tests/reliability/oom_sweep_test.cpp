@@ -175,6 +175,53 @@ std::string Snapshot(const SAFEARRAY* psa) {
     return image;
 }
 
+std::string Value(const SAFEARRAY* psa) {
+    if (psa == nullptr) return "null array";
+    std::string image = "array";
+    Append(image, psa->cDims);
+    Append(image, psa->cbElements);
+    std::uint64_t count = psa->cDims == 0 ? 0 : 1;
+    for (USHORT d = 0; d < psa->cDims; ++d) {
+        Append(image, psa->rgsabound[d]);
+        count *= psa->rgsabound[d].cElements;
+    }
+    const char* prefix = reinterpret_cast<const char*>(psa) - 16;
+    if ((psa->fFeatures & FADF_HAVEIID) != 0) {
+        image.append(prefix, 16);
+    } else if ((psa->fFeatures & FADF_HAVEVARTYPE) != 0) {
+        image.append(prefix + 12, 4);
+    }
+    if (psa->pvData == nullptr) return image + "no data";
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if ((psa->fFeatures & FADF_BSTR) != 0) {
+            BSTR s = static_cast<BSTR const*>(psa->pvData)[i];
+            image += s == nullptr ? "null string" : "string " + Text(s);
+        } else if ((psa->fFeatures & FADF_VARIANT) != 0) {
+            image += Value(static_cast<const VARIANT*>(psa->pvData)[i]);
+        } else {
+            image.append(static_cast<const char*>(psa->pvData) + i * psa->cbElements, psa->cbElements);
+        }
+        image += ';';
+    }
+    return image;
+}
+
+std::string Value(const VARIANT& v) {
+    std::string image = "variant";
+    Append(image, v.vt);
+    if ((v.vt & VT_BYREF) != 0) {
+        if (v.byref == nullptr) return image + "null reference";
+        if ((v.vt & VT_ARRAY) != 0) return image + Value(*v.pparray);
+        if ((v.vt & VT_TYPEMASK) == VT_BSTR) return image + "string " + Text(*v.pbstrVal);
+        if ((v.vt & VT_TYPEMASK) == VT_VARIANT) return image + Value(*v.pvarVal);
+        return image;
+    }
+    if ((v.vt & VT_ARRAY) != 0) return image + Value(v.parray);
+    if (v.vt == VT_BSTR) return image + (v.bstrVal == nullptr ? "null string" : "string " + Text(v.bstrVal));
+    Append(image, v.llVal);  // the value field: a number, or an interface pointer
+    return image;
+}
+
 std::string CaseName(const ::testing::TestParamInfo<OomCase>& info) { return info.param.name; }
 
 TEST_P(OomSweep, EveryFailedAllocationIsReportedAndLeavesNoTrace) {
