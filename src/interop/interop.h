@@ -4,4 +4,6 @@
 
 #include "interop/vocabulary.h"
 
+#include "interop/handle_manager.h"
 #include "interop/primitive.h"
+#include "interop/proxy.h"

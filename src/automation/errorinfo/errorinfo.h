@@ -25,8 +25,14 @@ struct IErrorInfo : IUnknown {
 HRESULT CreateErrorInfo(ICreateErrorInfo** out) noexcept;
 
 // Makes `info` (may be null) the calling thread's current error. Always S_OK.
+// The thread takes a reference of its own on `info` before it releases the old
+// current error, and releases what it holds when it ends. `reserved` is ignored.
+// A call made while the thread ends, after its current error has been released
+// (from a later thread-exit destructor), stores nothing and takes no reference.
 HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info) noexcept;
 
 // The calling thread's current error with a new reference (null and S_OK when
-// there is none); the thread keeps it. E_POINTER for a null `out`.
+// there is none, also after the thread's end has released it); the thread keeps
+// it. The object is asked for IID_IErrorInfo, and a refusal is returned as its
+// status. E_POINTER for a null `out`.
 HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** out) noexcept;

@@ -48,13 +48,15 @@ inline constexpr USHORT FADF_DATA_RELEASED = 0x1000;
 inline constexpr USHORT FADF_INLINE_DATA = 0x2000;
 inline constexpr USHORT FADF_RESERVED = 0xF008;
 
-// Descriptor creation. Out-parameters are untouched on failure.
+// Descriptor creation. Out-parameters are untouched on failure. E_INVALIDARG
+// for 0 or more than 65535 dimensions (cDims is 16 bits) or a null `out`. A
+// VT_RECORD descriptor gets the features FADF_RECORD and a zeroed prefix.
 HRESULT SafeArrayAllocDescriptor(UINT cDims, SAFEARRAY** out) noexcept;
 HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY** out) noexcept;
 HRESULT SafeArrayAllocData(SAFEARRAY* psa) noexcept;
 
 // Array creation; `bounds` are in the caller's dimension order. Null on failure,
-// with nothing left allocated.
+// with nothing left allocated; a data size that does not fit 64 bits fails.
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds) noexcept;
 SAFEARRAY* SafeArrayCreateEx(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds, void* extra) noexcept;
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) noexcept;

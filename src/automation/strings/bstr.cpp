@@ -23,8 +23,8 @@ BSTR AllocateBlock(std::size_t length) noexcept {
 
 BSTR AllocateCopy(const char* src, std::size_t length) noexcept {
     BSTR s = AllocateBlock(length);
-    if (s != nullptr) std::memcpy(s, src, length);
-    return s;
+    if (s == nullptr) return nullptr;
+    return static_cast<BSTR>(std::memcpy(s, src, length));  // a tail call; returns `s`
 }
 
 // True when the `length` bytes at `text` lie anywhere inside the block of `s`.
@@ -60,10 +60,10 @@ BSTR SysAllocString(LPCOLESTR text) noexcept {
 
 BSTR SysAllocStringLen(LPCOLESTR src, UINT count) noexcept {
     if (count == 0) return nullptr;
-    if (src != nullptr) return AllocateCopy(src, count);
     BSTR s = AllocateBlock(count);
-    if (s != nullptr) std::memset(s, 0, count);
-    return s;
+    if (s == nullptr) return nullptr;
+    // Either fill ends in a tail call; both return `s`.
+    return static_cast<BSTR>(src != nullptr ? std::memcpy(s, src, count) : std::memset(s, 0, count));
 }
 
 BSTR SysAllocStringByteLen(const char* src, UINT count) noexcept { return SysAllocStringLen(src, count); }

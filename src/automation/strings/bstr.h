@@ -25,10 +25,10 @@ BSTR SysAllocString(LPCOLESTR text) noexcept;
 BSTR SysAllocStringLen(LPCOLESTR src, UINT count) noexcept;
 BSTR SysAllocStringByteLen(const char* src, UINT count) noexcept;
 
-// Replaces *var by a copy of `text` up to its first NUL. FALSE for a null var or
-// null text (nothing changes). The old string is released before the new one is
-// allocated, so when memory runs out *var ends null and FALSE is returned.
-// `text` may lie inside the string being replaced.
+// Replaces *var by a copy of `text` up to its first NUL. FALSE for a null var,
+// null text or text of 2^32 bytes or longer (nothing changes). Otherwise the
+// old string goes whatever happens: when memory runs out *var ends null and
+// FALSE is returned. `text` may lie inside the string being replaced.
 INT SysReAllocString(BSTR* var, LPCOLESTR text) noexcept;
 
 // Replaces *var by the first `count` characters of `src`. FALSE, with nothing

@@ -5,7 +5,8 @@
 #include "interop/vocabulary.h"
 
 // Writes the braced text (38 characters and a NUL) into `buffer`. Returns 39, or
-// 0 without touching the buffer when `capacity` is below 39 or formatting fails.
+// 0 without touching the buffer when `capacity` is below 39, `buffer` is null
+// or formatting fails.
 int StringFromGUID2(REFGUID guid, OLECHAR* buffer, int capacity) noexcept;
 
 // Parses braced or bare GUID text. Null or empty text gives the all-zero GUID.
@@ -15,5 +16,7 @@ bool GUIDFromString(LPCOLESTR text, GUID* guid) noexcept;
 // Reads a GUID out of a VT_BSTR (parsed; E_FAIL when it does not parse), a
 // VT_CLSID (copied from the pointer) or a one-dimensional 16-element
 // VT_ARRAY|VT_UI1 (its bytes). VT_LPWSTR gives E_NOTIMPL, anything else
-// E_INVALIDARG; the GUID is written only on S_OK.
+// E_INVALIDARG, and so do a null variant, a null CLSID pointer, an array
+// without data and a null `guid` on the copying paths. The GUID is written only
+// on S_OK.
 HRESULT VariantToGUID(const VARIANT* variant, GUID* guid) noexcept;

@@ -1,0 +1,78 @@
+# Installation: the shared library with its SONAME links, the static runtime,
+# the public headers, a CMake package (find_package(Zentrel CONFIG) gives
+# Zentrel::Zentrel and Zentrel::core) and a pkg-config file for libZentrel.so.
+#
+# Components: `Runtime` is what a program that links libZentrel.so needs at run
+# time (the versioned file and its SONAME link); `Development` is everything
+# else. `cmake --install <build>` installs both.
+#
+# A project that adds this one with add_subdirectory or FetchContent gets no
+# install rules unless it sets ZENTREL_INSTALL=ON (it needs them when it installs
+# and exports targets of its own that link Zentrel::core).
+option(ZENTREL_INSTALL "Generate the install rules" ${PROJECT_IS_TOP_LEVEL})
+if(NOT ZENTREL_INSTALL)
+  return()
+endif()
+
+include(CMakePackageConfigHelpers)
+
+set(ZENTREL_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Zentrel)
+set(ZENTREL_PKGCONFIG_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(TARGETS Zentrel zentrel_core
+  EXPORT ZentrelTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+
+# Headers keep their place under the include root: interop/interop.h,
+# interop/proxy.h, automation/automation.h, ...
+foreach(subsystem IN ITEMS interop automation)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/${subsystem}
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    COMPONENT Development
+    FILES_MATCHING PATTERN "*.h")
+endforeach()
+
+# CMake package. The targets file is relocatable; the version file accepts any
+# request of the same major version, which is also the SONAME's.
+install(EXPORT ZentrelTargets
+  NAMESPACE Zentrel::
+  DESTINATION ${ZENTREL_CMAKE_INSTALL_DIR}
+  COMPONENT Development)
+# The package also states, as Zentrel_FAULT_INJECTION, the setting the core
+# target carries.
+get_target_property(core_definitions zentrel_core INTERFACE_COMPILE_DEFINITIONS)
+string(REGEX MATCH "ZENTREL_FAULT_INJECTION=([01])" core_fault_injection "${core_definitions}")
+set(ZENTREL_FAULT_INJECTION_VALUE ${CMAKE_MATCH_1})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ZentrelConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/ZentrelConfig.cmake
+  INSTALL_DESTINATION ${ZENTREL_CMAKE_INSTALL_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZentrelConfigVersion.cmake
+  VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/ZentrelConfig.cmake ${PROJECT_BINARY_DIR}/ZentrelConfigVersion.cmake
+  DESTINATION ${ZENTREL_CMAKE_INSTALL_DIR}
+  COMPONENT Development)
+
+# pkg-config file for libZentrel.so. It is written when installing, not when
+# configuring, so that its paths follow `cmake --install --prefix <dir>`; DESTDIR
+# is left out of them, as it should be.
+install(
+  CODE "set(ZENTREL_PC_VERSION [[${PROJECT_VERSION}]])
+        set(ZENTREL_PC_LIBDIR [[${CMAKE_INSTALL_LIBDIR}]])
+        set(ZENTREL_PC_INCLUDEDIR [[${CMAKE_INSTALL_INCLUDEDIR}]])
+        set(ZENTREL_PC_TEMPLATE [[${CMAKE_CURRENT_LIST_DIR}/zentrel.pc.in]])
+        set(ZENTREL_PC_OUTPUT [[${PROJECT_BINARY_DIR}/zentrel.pc]])"
+  CODE [[
+    set(ZENTREL_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+    foreach(dir IN ITEMS LIBDIR INCLUDEDIR)
+      if(NOT IS_ABSOLUTE "${ZENTREL_PC_${dir}}")
+        set(ZENTREL_PC_${dir} "\${prefix}/${ZENTREL_PC_${dir}}")
+      endif()
+    endforeach()
+    configure_file("${ZENTREL_PC_TEMPLATE}" "${ZENTREL_PC_OUTPUT}" @ONLY)]]
+  COMPONENT Development)
+install(FILES ${PROJECT_BINARY_DIR}/zentrel.pc
+  DESTINATION ${ZENTREL_PKGCONFIG_INSTALL_DIR}
+  COMPONENT Development)

@@ -1,0 +1,128 @@
+#include "automation/strings/utf8.h"
+
+#include <new>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/fault_injection.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+std::wstring Decode(const std::string& bytes) {
+    std::wstring out = L"previous content that must go";
+    Utf8ToWideString(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out);
+    return out;
+}
+
+constexpr wchar_t R = 0xFFFD;
+
+struct Case {
+    const char* name;
+    std::string bytes;
+    std::wstring expected;
+};
+
+class Utf8Decode : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Utf8Decode, GivesExactCodePoints) {
+    const std::wstring got = Decode(GetParam().bytes);
+    ASSERT_EQ(got.size(), GetParam().expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(static_cast<std::uint32_t>(got[i]), static_cast<std::uint32_t>(GetParam().expected[i]))
+            << "element " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Utf8Decode,
+    ::testing::Values(
+        Case{"Ascii", "A", L"A"}, Case{"TwoBytes", "\xC3\xA9", L"\u00E9"}, Case{"ThreeBytes", "\xE2\x82\xAC", L"\u20AC"},
+        Case{"FourBytes", "\xF0\x9F\x98\x80", std::wstring(1, 0x1F600)},
+        Case{"EmbeddedNul", "A\0B"s, L"A\0B"s},
+        Case{"LoneLeadAtEnd", "\xC3", {R}},
+        Case{"TruncatedThreeAtEnd", "\xE2\x82", {R, R}},
+        Case{"TruncatedFourAtEnd", "\xF0\x9F\x98", {R, R, R}},
+        Case{"LeadThenAscii", "\xC3" "A", {R, L'A'}},
+        Case{"ThreeWithBadSecond", "\xE2" "A\x82", {R, L'A', R}},
+        Case{"FourWithBadFourth", "\xF0\x9F\x98" "A", {R, R, R, L'A'}},
+        Case{"LoneContinuation", "\x80", {R}},
+        Case{"StrayContinuations", "\xBF\x80\xBF", {R, R, R}},
+        Case{"SurrogateDropped", "\xED\xA0\x80" "A", L"A"},
+        Case{"LastSurrogateDropped", "\xED\xBF\xBF", L""},
+        Case{"AroundSurrogates", "\xED\x9F\xBF\xEE\x80\x80", {0xD7FF, 0xE000}},
+        Case{"OverLongSurrogateDropped", "\xF0\x8D\xA0\x80", L""},
+        Case{"AboveMaximumDropped", "\xF4\x90\x80\x80", L""},
+        Case{"F5Dropped", "\xF5\x80\x80\x80" "B", L"B"},
+        Case{"LargestFourByteDropped", "\xF7\xBF\xBF\xBF", L""},
+        Case{"Maximum", "\xF4\x8F\xBF\xBF", std::wstring(1, 0x10FFFF)},
+        Case{"NonCharactersKept", "\xEF\xBF\xBE\xEF\xBF\xBF", {0xFFFE, 0xFFFF}},
+        Case{"FiveByteLead", "\xF8\x88\x80\x80\x80", {R, R, R, R, R}},
+        Case{"HighBytes", "\xFE\xFF", {R, R}},
+        Case{"OverLongNul", "\xC0\x80", L"\0"s},
+        Case{"OverLongA", "\xC1\x81", L"A"},
+        Case{"OverLongThree", "\xE0\x80\x80", L"\0"s},
+        Case{"OverLongFour", "\xF0\x80\x80\x80", L"\0"s},
+        Case{"TwoByteLeadBeforeThreeLead", "\xC3\xE2\x82\xAC", {R, 0x20AC}},
+        Case{"LongAsciiThenTwo", "abcdefghijklmnop\xC3\xA9xyz", L"abcdefghijklmnop\u00E9xyz"},
+        Case{"MultiByteAcrossGroups", "abcdefg\xE2\x82\xAC" "abcdefgh\xF0\x9F\x98\x80",
+             L"abcdefg\u20AC" L"abcdefgh" + std::wstring(1, 0x1F600)},
+        Case{"NulRun", std::string(19, '\0'), std::wstring(19, L'\0')}),
+    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
+
+// A bad byte at every position of a long ASCII run, so that it lands at every
+// offset of the eight-byte groups, before, inside and after them.
+TEST(Utf8ToWideString, BadByteAtEveryPositionOfAsciiRun) {
+    for (std::size_t length = 1; length <= 40; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+            std::string bytes;
+            for (std::size_t i = 0; i < length; ++i) bytes += static_cast<char>('a' + i % 26);
+            std::wstring expected(bytes.begin(), bytes.end());
+            bytes[at] = '\x80';
+            expected[at] = R;
+            ASSERT_EQ(Decode(bytes), expected) << "length " << length << " at " << at;
+        }
+    }
+}
+
+TEST(Utf8ToWideString, NullOrZeroCountEmptiesOutput) {
+    const unsigned char bytes[] = {'A', 'B'};
+    std::wstring out = L"previous";
+    Utf8ToWideString(nullptr, 5, out);
+    EXPECT_TRUE(out.empty());
+    out = L"previous";
+    Utf8ToWideString(bytes, 0, out);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(Utf8ToWideString, ReadsOnlyCountBytes) {
+    const unsigned char bytes[] = {'A', 0xC3, 0xA9, 'B'};
+    std::wstring out;
+    Utf8ToWideString(bytes, 2, out);  // the sequence is cut by the count
+    EXPECT_EQ(out, (std::wstring{L'A', R}));
+}
+
+// Output that shrinks far below the input does not keep the room sized for it.
+TEST(Utf8ToWideString, DroppedInputLeavesNoLargeSpareRoom) {
+    std::string bytes;
+    for (int i = 0; i < 4096; ++i) bytes += "\xED\xA0\x80";
+    bytes += "end";
+    const std::wstring out = Decode(bytes);
+    EXPECT_EQ(out, L"end");
+    EXPECT_LT(out.capacity(), 64u);
+}
+
+TEST(Utf8ToWideString, AllocationFailureThrowsAndLeavesOutputEmpty) {
+    const std::string bytes(100, 'x');
+    std::wstring out = L"previous content longer than the small-string buffer";
+    {
+        zentrel::test::AllocationFailure failure(1, true);
+        EXPECT_THROW(Utf8ToWideString(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out),
+                     std::bad_alloc);
+        EXPECT_TRUE(failure.Fired());
+    }
+    EXPECT_TRUE(out.empty());
+}
+
+}  // namespace
