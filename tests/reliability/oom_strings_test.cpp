@@ -2,6 +2,7 @@
 #include <string>
 
 #include "automation/strings/bstr.h"
+#include "automation/strings/utf8.h"
 #include "reliability/oom_sweep.h"
 
 namespace zentrel::test::oom {
@@ -40,6 +41,9 @@ const std::string kEmpty;
 const std::string kThreeZeros = "\0\0\0"s;
 const std::string kAbc = "abc"s;
 const std::string kCd = "cd"s;  // the text after the embedded NUL
+// Long enough that the decoded text outgrows any inline buffer.
+constexpr const char* kUtf8Text = "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 and a tail of plain text";
+const std::wstring kWideText = L"caf\u00E9 \u20AC \U0001F600 and a tail of plain text";
 
 const OomCase kStringCases[] = {
     {"SysAllocString", [](World& w) { w.str = SysAllocString("hello"); },
@@ -91,6 +95,19 @@ const OomCase kStringCases[] = {
      [](World& w) { return StatusOf(SysReAllocStringLen(&w.str, w.str + 4, 2)); }, {E_OUTOFMEMORY},
      Inputs::IntactOnFailure,
      [](World& w, HRESULT, bool failed) { EXPECT_EQ(failed ? "old text" : "te", Text(w.str)); }, ReleaseStrings},
+    // The growing wide string throws std::bad_alloc; the input stays as it was.
+    {"Utf8ToWideString", [](World& w) { w.str = SysAllocString(kUtf8Text); },
+     [](World& w) {
+         Utf8ToWideString(reinterpret_cast<const unsigned char*>(w.str), SysStringLen(w.str), w.outWide);
+         return S_OK;
+     },
+     {kThrewBadAlloc}, Inputs::Intact,
+     [](World& w, HRESULT, bool failed) {
+         if (!failed) {
+             EXPECT_EQ(kWideText, w.outWide);
+         }
+     },
+     ReleaseStrings},
 };
 
 INSTANTIATE_TEST_SUITE_P(Strings, OomSweep, ::testing::ValuesIn(kStringCases), CaseName);

@@ -69,10 +69,9 @@ private:
 };
 
 std::string InputSnapshot(const World& w) {
-    std::string image = Snapshot(w.in) + Snapshot(w.in2) + Snapshot(w.str) + Snapshot(w.array);
-    Append(image, w.unknown.outstanding());
-    Append(image, w.dispatch.outstanding());
-    return image;
+    // The fakes' reference counts are not part of it: a copy adds references
+    // by contract. That every one is given back is checked after teardown.
+    return Snapshot(w.in) + Snapshot(w.in2) + Snapshot(w.str) + Snapshot(w.array);
 }
 
 HRESULT Invoke(const OomCase& c, World& w) {
