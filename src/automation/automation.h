@@ -17,6 +17,7 @@
 #include "automation/safearray/bytevector.h"
 #include "automation/safearray/data.h"
 #include "automation/safearray/element.h"
+#include "automation/safearray/noop.h"
 #include "automation/safearray/safearray.h"
 
 #include "automation/errorinfo/errorinfo.h"

@@ -43,21 +43,6 @@ constexpr std::array<ULONG, VT_UINT + 1> kRawSizes = [] {
     return t;
 }();
 
-// The kind bits in the order each operation tests them.
-struct KindBit {
-    USHORT mask;
-    ElementKind kind;
-};
-constexpr KindBit kVariantBit{FADF_VARIANT, ElementKind::Variant};
-constexpr KindBit kStringBit{FADF_BSTR, ElementKind::String};
-constexpr KindBit kInterfaceBit{FADF_UNKNOWN | FADF_DISPATCH, ElementKind::Interface};
-constexpr KindBit kRecordBit{FADF_RECORD, ElementKind::Record};
-constexpr std::array<std::array<KindBit, 4>, 3> kKindOrders{{
-    {kStringBit, kInterfaceBit, kVariantBit, kRecordBit},  // KindOrder::Release
-    {kVariantBit, kStringBit, kRecordBit, kInterfaceBit},  // KindOrder::Copy
-    {kVariantBit, kStringBit, kInterfaceBit, kRecordBit},  // KindOrder::Access
-}};
-
 // Kind bit and prefix IID of the types that have one.
 struct TypeFeatures {
     VARTYPE vt;
@@ -101,12 +86,6 @@ VARTYPE ReadPrefixVartype(const SAFEARRAY* psa) noexcept {
 void WritePrefixVartype(SAFEARRAY* psa, VARTYPE vt) noexcept {
     const std::uint32_t word = vt;
     std::memcpy(BlockStart(psa) + kVartypeWordOffset, &word, sizeof word);
-}
-
-ElementKind KindOf(const SAFEARRAY& array, KindOrder order) noexcept {
-    for (const KindBit& bit : kKindOrders[static_cast<std::size_t>(order)])
-        if ((array.fFeatures & bit.mask) != 0) return bit.kind;
-    return ElementKind::Plain;
 }
 
 std::optional<std::uint64_t> DataSize(const SAFEARRAY& array) noexcept {

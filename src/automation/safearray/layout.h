@@ -43,7 +43,30 @@ enum class KindOrder {
     Copy,     // variant, string, record, interface
     Access,   // variant, string, interface, record
 };
-ElementKind KindOf(const SAFEARRAY& array, KindOrder order) noexcept;
+
+namespace kinds {
+struct KindBit {
+    USHORT mask;
+    ElementKind kind;
+};
+inline constexpr KindBit kVariant{FADF_VARIANT, ElementKind::Variant};
+inline constexpr KindBit kString{FADF_BSTR, ElementKind::String};
+inline constexpr KindBit kInterface{FADF_UNKNOWN | FADF_DISPATCH, ElementKind::Interface};
+inline constexpr KindBit kRecord{FADF_RECORD, ElementKind::Record};
+// Indexed by KindOrder.
+inline constexpr KindBit kOrders[3][4] = {
+    {kString, kInterface, kVariant, kRecord},  // Release
+    {kVariant, kString, kRecord, kInterface},  // Copy
+    {kVariant, kString, kInterface, kRecord},  // Access
+};
+}  // namespace kinds
+
+// Inline: every element access asks it.
+inline ElementKind KindOf(const SAFEARRAY& array, KindOrder order) noexcept {
+    for (const kinds::KindBit& bit : kinds::kOrders[static_cast<int>(order)])
+        if ((array.fFeatures & bit.mask) != 0) return bit.kind;
+    return ElementKind::Plain;
+}
 
 // Element count x element size in 64 bits, or nothing when the product of the
 // bounds or the byte size overflows 64 bits.
