@@ -28,14 +28,17 @@ mkdir -p "$crashes"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-targets=()
-if (($#)); then
-  for name in "$@"; do targets+=("$bin/fuzz_$name"); done
-else
-  shopt -s nullglob
-  targets=("$bin"/fuzz_*)
-  shopt -u nullglob
+# The targets are the sources, not whatever binaries an older build left.
+names=("$@")
+if ((${#names[@]} == 0)); then
+  for source in fuzz/*_fuzzer.cpp; do
+    [[ -e $source ]] || continue
+    stem=${source##*/}
+    names+=("${stem%_fuzzer.cpp}")
+  done
 fi
+targets=()
+for name in "${names[@]}"; do targets+=("$bin/fuzz_$name"); done
 if ((${#targets[@]} == 0)); then
   echo "no fuzz targets (fuzz/*_fuzzer.cpp) to run"
   exit 0
