@@ -47,16 +47,24 @@ void HoldsText(World& w) {
 }
 
 const OomCase kElementCases[] = {
-    {"SafeArrayGetElement_String", [](World& w) { w.array = StringVector({"a", kLongText}); },
-     [](World& w) { return SafeArrayGetElement(w.array, kSecond, &w.outStr); }, {E_OUTOFMEMORY}, Inputs::Intact,
-     [](World& w, HRESULT, bool failed) { EXPECT_EQ(failed ? "" : kLongText, Text(w.outStr)); }, Release},
+    {"SafeArrayGetElement_String",
+     [](World& w) {
+         w.array = StringVector({"a", kLongText});
+     },
+     [](World& w) { return SafeArrayGetElement(w.array, kSecond, &w.outStr); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     [](World& w, HRESULT, bool failed) { EXPECT_EQ(failed ? "" : kLongText, Text(w.outStr)); },
+     Release},
     {"SafeArrayGetElement_Variant",
      [](World& w) {
          const SAFEARRAYBOUND bound{2, 0};
          w.array = SafeArrayCreate(VT_VARIANT, 1, &bound);
          SetString(static_cast<VARIANT*>(w.array->pvData)[1], kLongText);
      },
-     [](World& w) { return SafeArrayGetElement(w.array, kSecond, &w.out); }, {E_OUTOFMEMORY}, Inputs::Intact,
+     [](World& w) { return SafeArrayGetElement(w.array, kSecond, &w.out); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) {
          EXPECT_EQ(VT_BSTR, w.out.vt);
          EXPECT_EQ(failed ? "" : kLongText, Text(w.out.bstrVal));
@@ -68,7 +76,9 @@ const OomCase kElementCases[] = {
          w.array = StringVector({"a", "the element's old text"});
          w.str = SysAllocString(kLongText);
      },
-     [](World& w) { return SafeArrayPutElement(w.array, kSecond, &w.str); }, {E_OUTOFMEMORY}, Inputs::Checked,
+     [](World& w) { return SafeArrayPutElement(w.array, kSecond, &w.str); },
+     {E_OUTOFMEMORY},
+     Inputs::Checked,
      [](World& w, HRESULT, bool failed) {
          const BSTR element = static_cast<BSTR*>(w.array->pvData)[1];
          if (failed) {
@@ -85,7 +95,9 @@ const OomCase kElementCases[] = {
          w.array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
          SetString(w.in, kLongText);
      },
-     [](World& w) { return SafeArrayPutElement(w.array, kSecond, &w.in); }, {E_OUTOFMEMORY}, Inputs::Checked,
+     [](World& w) { return SafeArrayPutElement(w.array, kSecond, &w.in); },
+     {E_OUTOFMEMORY},
+     Inputs::Checked,
      [](World& w, HRESULT, bool failed) {
          const VARIANT& element = static_cast<VARIANT*>(w.array->pvData)[1];
          EXPECT_EQ(VT_BSTR, element.vt);
@@ -93,14 +105,25 @@ const OomCase kElementCases[] = {
          EXPECT_EQ(kLongText, Text(w.in.bstrVal)) << "the source variant changed";
      },
      Release},
-    {"VectorFromBstr", HoldsText, [](World& w) { return VectorFromBstr(w.str, &w.outArray); }, {E_OUTOFMEMORY},
+    {"VectorFromBstr",
+     HoldsText,
+     [](World& w) { return VectorFromBstr(w.str, &w.outArray); },
+     {E_OUTOFMEMORY},
      Inputs::Intact,
-     [](World& w, HRESULT, bool failed) { ByteVectorOf<&kNull>(w, Text(w.str), failed); }, Release},
-    {"ByteVectorFromBstr", HoldsText, [](World& w) { return ByteVectorFromBstr(w.str, &w.outArray); },
-     {E_OUTOFMEMORY}, Inputs::Intact,
-     [](World& w, HRESULT, bool failed) { ByteVectorOf<&kUntouched>(w, Text(w.str), failed); }, Release},
-    {"ByteVectorFromBytes", OutUntouched,
-     [](World& w) { return ByteVectorFromBytes(kLongText, 20, &w.outArray); }, {E_OUTOFMEMORY}, Inputs::Intact,
+     [](World& w, HRESULT, bool failed) { ByteVectorOf<&kNull>(w, Text(w.str), failed); },
+     Release},
+    {"ByteVectorFromBstr",
+     HoldsText,
+     [](World& w) { return ByteVectorFromBstr(w.str, &w.outArray); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     [](World& w, HRESULT, bool failed) { ByteVectorOf<&kUntouched>(w, Text(w.str), failed); },
+     Release},
+    {"ByteVectorFromBytes",
+     OutUntouched,
+     [](World& w) { return ByteVectorFromBytes(kLongText, 20, &w.outArray); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) { ByteVectorOf<&kUntouched>(w, std::string(kLongText, 20), failed); },
      Release},
     {"ByteVectorFromVariant",
@@ -109,23 +132,30 @@ const OomCase kElementCases[] = {
          w.in.parray = ByteArray(kLongText, 12);
          OutUntouched(w);
      },
-     [](World& w) { return ByteVectorFromVariant(&w.in, &w.outArray); }, {E_OUTOFMEMORY}, Inputs::Intact,
+     [](World& w) { return ByteVectorFromVariant(&w.in, &w.outArray); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) { ByteVectorOf<&kUntouched>(w, std::string(kLongText, 12), failed); },
      Release},
-    {"BstrFromVector", [](World& w) { w.array = ByteArray("bytes\0kept", 10); },
-     [](World& w) { return BstrFromVector(w.array, &w.outStr); }, {E_OUTOFMEMORY}, Inputs::Intact,
+    {"BstrFromVector",
+     [](World& w) { w.array = ByteArray("bytes\0kept", 10); },
+     [](World& w) { return BstrFromVector(w.array, &w.outStr); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) {
          using namespace std::string_literals;
          EXPECT_EQ(failed ? ""s : "bytes\0kept"s, Text(w.outStr));
      },
      Release},
     // A vector sized from the byte count, or an array from caller bounds.
-    {"VariantPrepareRawData_Vector", [](World&) {},
+    {"VariantPrepareRawData_Vector",
+     [](World&) {},
      [](World& w) {
          ULONG size = 12;
          return VariantPrepareRawData(&w.out, VT_ARRAY | VT_I4, &size, &w.outPtr, nullptr, 0);
      },
-     {E_OUTOFMEMORY, E_INVALIDARG}, Inputs::Intact,
+     {E_OUTOFMEMORY, E_INVALIDARG},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) {
          EXPECT_EQ(VT_ARRAY | VT_I4, w.out.vt);
          if (failed) {
@@ -137,13 +167,15 @@ const OomCase kElementCases[] = {
          w.outPtr = nullptr;  // points into the array, which the variant owns
      },
      Release},
-    {"VariantPrepareRawData_Bounds", [](World&) {},
+    {"VariantPrepareRawData_Bounds",
+     [](World&) {},
      [](World& w) {
          const SAFEARRAYBOUND bounds[] = {{2, 0}, {3, 1}};
          ULONG size = 0;
          return VariantPrepareRawData(&w.out, VT_ARRAY | VT_R8, &size, &w.outPtr, bounds, 2);
      },
-     {E_OUTOFMEMORY, E_INVALIDARG}, Inputs::Intact,
+     {E_OUTOFMEMORY, E_INVALIDARG},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) {
          if (failed) {
              EXPECT_EQ(nullptr, w.out.parray);

@@ -47,16 +47,24 @@ void RegisteredOnce(World& w, HRESULT, bool failed) {
 }
 
 const OomCase kRegistryCases[] = {
-    {"ProxyAddHandle", RegisterNeighbour,
-     [](World& w) { return ProxyAddHandle(w.unknown.unknown(), &w.outPtr); }, {kThrewBadAlloc},
-     Inputs::Checked, RegisteredOnce, Unregister},
-    {"HandleManager_AddHandle", RegisterNeighbour,
+    {"ProxyAddHandle",
+     RegisterNeighbour,
+     [](World& w) { return ProxyAddHandle(w.unknown.unknown(), &w.outPtr); },
+     {kThrewBadAlloc},
+     Inputs::Checked,
+     RegisteredOnce,
+     Unregister},
+    {"HandleManager_AddHandle",
+     RegisterNeighbour,
      [](World& w) {
          void* handle = gProcessHandles.AddHandle(w.unknown.unknown());
          w.outPtr = handle;
          return S_OK;
      },
-     {kThrewBadAlloc}, Inputs::Checked, RegisteredOnce, Unregister},
+     {kThrewBadAlloc},
+     Inputs::Checked,
+     RegisteredOnce,
+     Unregister},
 };
 
 INSTANTIATE_TEST_SUITE_P(Registry, OomSweep, ::testing::ValuesIn(kRegistryCases), CaseName);

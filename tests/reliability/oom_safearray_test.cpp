@@ -70,18 +70,29 @@ const SAFEARRAYBOUND kBounds[] = {{3, 1}, {4, 0}};
 const IID kOtherIid = {0x01234567, 0x89AB, 0xCDEF, {1, 2, 3, 4, 5, 6, 7, 8}};
 
 const OomCase kSafeArrayCases[] = {
-    {"SafeArrayAllocDescriptor", OutUntouched, [](World& w) { return SafeArrayAllocDescriptor(2, &w.outArray); },
-     {E_OUTOFMEMORY}, Inputs::Intact, DescriptorOrUntouched, FreeDescriptor},
-    {"SafeArrayAllocDescriptorEx", OutUntouched,
-     [](World& w) { return SafeArrayAllocDescriptorEx(VT_BSTR, 2, &w.outArray); }, {E_OUTOFMEMORY},
-     Inputs::Intact, DescriptorOrUntouched, FreeDescriptor},
+    {"SafeArrayAllocDescriptor",
+     OutUntouched,
+     [](World& w) { return SafeArrayAllocDescriptor(2, &w.outArray); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     DescriptorOrUntouched,
+     FreeDescriptor},
+    {"SafeArrayAllocDescriptorEx",
+     OutUntouched,
+     [](World& w) { return SafeArrayAllocDescriptorEx(VT_BSTR, 2, &w.outArray); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     DescriptorOrUntouched,
+     FreeDescriptor},
     {"SafeArrayAllocData",
      [](World& w) {
          ASSERT_EQ(S_OK, SafeArrayAllocDescriptorEx(VT_I4, 1, &w.outArray));
          w.outArray->rgsabound[0] = {5, 0};
          w.outArray->pvData = nullptr;
      },
-     [](World& w) { return SafeArrayAllocData(w.outArray); }, {E_OUTOFMEMORY}, Inputs::Intact,
+     [](World& w) { return SafeArrayAllocData(w.outArray); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) {
          if (failed) {
              EXPECT_EQ(nullptr, w.outArray->pvData);
@@ -91,40 +102,82 @@ const OomCase kSafeArrayCases[] = {
          }
      },
      ReleaseAll},
-    {"SafeArrayCreate", NoInputs, [](World& w) { return StatusOf(w.outArray = SafeArrayCreate(VT_BSTR, 2, kBounds)); },
-     {E_OUTOFMEMORY}, Inputs::Intact, Created<FADF_HAVEVARTYPE | FADF_BSTR, 8, 12>, ReleaseAll},
-    {"SafeArrayCreateEx", NoInputs,
+    {"SafeArrayCreate",
+     NoInputs,
+     [](World& w) { return StatusOf(w.outArray = SafeArrayCreate(VT_BSTR, 2, kBounds)); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     Created<FADF_HAVEVARTYPE | FADF_BSTR, 8, 12>,
+     ReleaseAll},
+    {"SafeArrayCreateEx",
+     NoInputs,
      [](World& w) {
          return StatusOf(w.outArray = SafeArrayCreateEx(VT_UNKNOWN, 2, kBounds, const_cast<IID*>(&kOtherIid)));
      },
-     {E_OUTOFMEMORY}, Inputs::Intact, Created<FADF_HAVEIID | FADF_UNKNOWN, 8, 12>, ReleaseAll},
-    {"SafeArrayCreateVector", NoInputs,
-     [](World& w) { return StatusOf(w.outArray = SafeArrayCreateVector(VT_VARIANT, -1, 4)); }, {E_OUTOFMEMORY},
-     Inputs::Intact, Created<FADF_INLINE_DATA | FADF_HAVEVARTYPE | FADF_VARIANT, 24, 4>, ReleaseAll},
-    {"SafeArrayCreateVectorEx", NoInputs,
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     Created<FADF_HAVEIID | FADF_UNKNOWN, 8, 12>,
+     ReleaseAll},
+    {"SafeArrayCreateVector",
+     NoInputs,
+     [](World& w) { return StatusOf(w.outArray = SafeArrayCreateVector(VT_VARIANT, -1, 4)); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     Created<FADF_INLINE_DATA | FADF_HAVEVARTYPE | FADF_VARIANT, 24, 4>,
+     ReleaseAll},
+    {"SafeArrayCreateVectorEx",
+     NoInputs,
      [](World& w) {
          return StatusOf(w.outArray = SafeArrayCreateVectorEx(VT_DISPATCH, 0, 3, const_cast<IID*>(&kOtherIid)));
      },
-     {E_OUTOFMEMORY}, Inputs::Intact, Created<FADF_INLINE_DATA | FADF_HAVEIID | FADF_DISPATCH, 8, 3>, ReleaseAll},
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     Created<FADF_INLINE_DATA | FADF_HAVEIID | FADF_DISPATCH, 8, 3>,
+     ReleaseAll},
     {"SafeArrayCopy_Numbers",
      [](World& w) {
          w.array = SafeArrayCreate(VT_I4, 2, kBounds);
          for (LONG i = 0; i < 12; ++i) static_cast<LONG*>(w.array->pvData)[i] = i * 1000;
      },
-     CopyArray, {E_OUTOFMEMORY}, Inputs::Intact, CopyOfArray, ReleaseAll},
-    {"SafeArrayCopy_StringVector", [](World& w) { w.array = StringVector({"alpha", kLongText, "gamma"}); },
-     CopyArray, {E_OUTOFMEMORY}, Inputs::Intact, CopyOfArray, ReleaseAll},
-    {"SafeArrayCopy_StringMatrix", [](World& w) { w.array = StringMatrix(); }, CopyArray, {E_OUTOFMEMORY},
-     Inputs::Intact, CopyOfArray, ReleaseAll},
-    {"SafeArrayCopy_NestedVariants", [](World& w) { w.array = MixedVariants(w.unknown); }, CopyArray,
-     {E_OUTOFMEMORY}, Inputs::Intact, CopyOfArray, ReleaseAll},
+     CopyArray,
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfArray,
+     ReleaseAll},
+    {"SafeArrayCopy_StringVector",
+     [](World& w) {
+         w.array = StringVector({"alpha", kLongText, "gamma"});
+     },
+     CopyArray,
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfArray,
+     ReleaseAll},
+    {"SafeArrayCopy_StringMatrix",
+     [](World& w) { w.array = StringMatrix(); },
+     CopyArray,
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfArray,
+     ReleaseAll},
+    {"SafeArrayCopy_NestedVariants",
+     [](World& w) { w.array = MixedVariants(w.unknown); },
+     CopyArray,
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfArray,
+     ReleaseAll},
     {"SafeArrayCopy_Interfaces",
      [](World& w) {
          w.array = SafeArrayCreateVectorEx(VT_UNKNOWN, 0, 2, const_cast<IID*>(&kOtherIid));
          static_cast<IUnknown**>(w.array->pvData)[0] = w.unknown.unknown();
          w.unknown.AddRef();
      },
-     CopyArray, {E_OUTOFMEMORY}, Inputs::Intact, CopyOfArray, ReleaseAll},
+     CopyArray,
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfArray,
+     ReleaseAll},
     // Into an existing target: the strings copied before a failure stay, the
     // failing element is null and the later ones keep their old strings.
     {"SafeArrayCopyData_Strings",
@@ -132,7 +185,9 @@ const OomCase kSafeArrayCases[] = {
          w.array = StringVector({"alpha", kLongText, "gamma"});
          w.outArray = StringVector({"old 0", "old 1", "old 2"});
      },
-     [](World& w) { return SafeArrayCopyData(w.array, w.outArray); }, {E_OUTOFMEMORY}, Inputs::Intact,
+     [](World& w) { return SafeArrayCopyData(w.array, w.outArray); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) {
          const BSTR* target = static_cast<BSTR*>(w.outArray->pvData);
          const BSTR* source = static_cast<BSTR*>(w.array->pvData);
@@ -154,7 +209,9 @@ const OomCase kSafeArrayCases[] = {
          const SAFEARRAYBOUND bound{4, 10};
          w.outArray = SafeArrayCreate(VT_VARIANT, 1, &bound);
      },
-     [](World& w) { return SafeArrayCopyData(w.array, w.outArray); }, {E_OUTOFMEMORY}, Inputs::Intact,
+     [](World& w) { return SafeArrayCopyData(w.array, w.outArray); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) {
          if (failed) return;
          for (int i = 0; i < 4; ++i) {
@@ -166,12 +223,14 @@ const OomCase kSafeArrayCases[] = {
      ReleaseAll},
     // Growing: a failure keeps the count and the data; the new lower bound
     // is stored before the allocation.
-    {"SafeArrayRedim_Grow", [](World& w) { w.array = StringMatrix(); },
+    {"SafeArrayRedim_Grow",
+     [](World& w) { w.array = StringMatrix(); },
      [](World& w) {
          const SAFEARRAYBOUND bound{5, 7};
          return SafeArrayRedim(w.array, &bound);
      },
-     {E_OUTOFMEMORY}, Inputs::Checked,
+     {E_OUTOFMEMORY},
+     Inputs::Checked,
      [](World& w, HRESULT, bool failed) {
          EXPECT_EQ(7, w.array->rgsabound[0].lLbound);
          EXPECT_EQ(failed ? 2u : 5u, w.array->rgsabound[0].cElements);

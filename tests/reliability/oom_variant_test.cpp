@@ -32,20 +32,32 @@ const OomCase kVariantCases[] = {
          SetString(w.in, kLongText);
          HoldsOldString(w);
      },
-     [](World& w) { return VariantCopy(&w.out, &w.in); }, {E_OUTOFMEMORY}, Inputs::Intact, CopyOfIn, ReleaseAll},
+     [](World& w) { return VariantCopy(&w.out, &w.in); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfIn,
+     ReleaseAll},
     {"VariantCopy_ArrayOfStrings",
      [](World& w) {
          w.in.vt = VT_ARRAY | VT_BSTR;
          w.in.parray = StringMatrix();
          HoldsOldString(w);
      },
-     [](World& w) { return VariantCopy(&w.out, &w.in); }, {E_OUTOFMEMORY}, Inputs::Intact, CopyOfIn, ReleaseAll},
+     [](World& w) { return VariantCopy(&w.out, &w.in); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfIn,
+     ReleaseAll},
     {"VariantCopy_NestedVariants",
      [](World& w) {
          w.in.vt = VT_ARRAY | VT_VARIANT;
          w.in.parray = MixedVariants(w.unknown);
      },
-     [](World& w) { return VariantCopy(&w.out, &w.in); }, {E_OUTOFMEMORY}, Inputs::Intact, CopyOfIn, ReleaseAll},
+     [](World& w) { return VariantCopy(&w.out, &w.in); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfIn,
+     ReleaseAll},
     {"VariantCopyInd_ReferencedString",
      [](World& w) {
          w.str = SysAllocString(kLongText);
@@ -54,7 +66,10 @@ const OomCase kVariantCases[] = {
          w.in2.vt = VT_BSTR;  // what the copy must look like
          w.in2.bstrVal = SysAllocString(kLongText);
      },
-     [](World& w) { return VariantCopyInd(&w.out, &w.in); }, {E_OUTOFMEMORY}, Inputs::Intact, CopyOfIn2,
+     [](World& w) { return VariantCopyInd(&w.out, &w.in); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfIn2,
      ReleaseAll},
     {"VariantCopyInd_ReferencedArray",
      [](World& w) {
@@ -62,7 +77,9 @@ const OomCase kVariantCases[] = {
          w.in.vt = VT_BYREF | VT_ARRAY | VT_BSTR;
          w.in.pparray = &w.array;
      },
-     [](World& w) { return VariantCopyInd(&w.out, &w.in); }, {E_OUTOFMEMORY}, Inputs::Intact,
+     [](World& w) { return VariantCopyInd(&w.out, &w.in); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
      [](World& w, HRESULT, bool failed) {
          EXPECT_EQ(VT_ARRAY | VT_BSTR, w.out.vt);
          if (failed) {
@@ -79,7 +96,10 @@ const OomCase kVariantCases[] = {
          w.in.vt = VT_BYREF | VT_VARIANT;
          w.in.pvarVal = &w.in2;
      },
-     [](World& w) { return VariantCopyInd(&w.out, &w.in); }, {E_OUTOFMEMORY}, Inputs::Intact, CopyOfIn2,
+     [](World& w) { return VariantCopyInd(&w.out, &w.in); },
+     {E_OUTOFMEMORY},
+     Inputs::Intact,
+     CopyOfIn2,
      ReleaseAll},
     // In place: the record turns from a reference into a copy of the string.
     {"VariantCopyInd_InPlace",
@@ -88,7 +108,9 @@ const OomCase kVariantCases[] = {
          w.in.vt = VT_BYREF | VT_BSTR;
          w.in.pbstrVal = &w.str;
      },
-     [](World& w) { return VariantCopyInd(&w.in, &w.in); }, {E_OUTOFMEMORY}, Inputs::Checked,
+     [](World& w) { return VariantCopyInd(&w.in, &w.in); },
+     {E_OUTOFMEMORY},
+     Inputs::Checked,
      [](World& w, HRESULT, bool failed) {
          EXPECT_EQ(VT_BSTR, w.in.vt);
          EXPECT_EQ(failed ? "" : kLongText, Text(w.in.bstrVal));
