@@ -45,6 +45,20 @@ const std::string kCd = "cd"s;  // the text after the embedded NUL
 constexpr const char* kUtf8Text = "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 and a tail of plain text";
 const std::wstring kWideText = L"caf\u00E9 \u20AC \U0001F600 and a tail of plain text";
 
+const std::string kNew = "new"s;
+const std::string kText = "text"s;
+
+// SysReAllocString releases before it allocates: a failure leaves the
+// variable null.
+template <const std::string& expected>
+void ReplacedOrNull(World& w, HRESULT, bool failed) {
+    if (failed) {
+        EXPECT_EQ(nullptr, w.str);
+    } else {
+        EXPECT_EQ(expected, Text(w.str));
+    }
+}
+
 const OomCase kStringCases[] = {
     {"SysAllocString",
      [](World& w) { w.str = SysAllocString("hello"); },
@@ -101,26 +115,14 @@ const OomCase kStringCases[] = {
      [](World& w) { return StatusOf(SysReAllocString(&w.str, "new")); },
      {E_OUTOFMEMORY},
      Inputs::Checked,
-     [](World& w, HRESULT, bool failed) {
-         if (failed) {
-             EXPECT_EQ(nullptr, w.str);
-         } else {
-             EXPECT_EQ("new", Text(w.str));
-         }
-     },
+     ReplacedOrNull<kNew>,
      ReleaseStrings},
     {"SysReAllocString_FromInsideItself",
      OldText,
      [](World& w) { return StatusOf(SysReAllocString(&w.str, w.str + 4)); },
      {E_OUTOFMEMORY},
      Inputs::Checked,
-     [](World& w, HRESULT, bool failed) {
-         if (failed) {
-             EXPECT_EQ(nullptr, w.str);
-         } else {
-             EXPECT_EQ("text", Text(w.str));
-         }
-     },
+     ReplacedOrNull<kText>,
      ReleaseStrings},
     // Allocates first: a failure leaves the variable holding its old string.
     {"SysReAllocStringLen",

@@ -68,6 +68,26 @@ private:
     unsigned long before_;
 };
 
+// Appends the dimensions, element size, bounds and the prefix bytes that the
+// features define (the rest of the prefix may never have been written);
+// returns the element count.
+std::uint64_t AppendShape(std::string& image, const SAFEARRAY& array) {
+    Append(image, array.cDims);
+    Append(image, array.cbElements);
+    std::uint64_t count = array.cDims == 0 ? 0 : 1;
+    for (USHORT d = 0; d < array.cDims; ++d) {
+        Append(image, array.rgsabound[d]);
+        count *= array.rgsabound[d].cElements;
+    }
+    const char* prefix = reinterpret_cast<const char*>(&array) - 16;
+    if ((array.fFeatures & FADF_HAVEIID) != 0) {
+        image.append(prefix, 16);
+    } else if ((array.fFeatures & FADF_HAVEVARTYPE) != 0) {
+        image.append(prefix + 12, 4);
+    }
+    return count;
+}
+
 std::string InputSnapshot(const World& w) {
     // The fakes' reference counts are not part of it: a copy adds references
     // by contract. That every one is given back is checked after teardown.
@@ -147,26 +167,12 @@ std::string Snapshot(const SAFEARRAY* psa) {
     std::string image;
     Append(image, psa);
     if (psa == nullptr) return image;
-    Append(image, psa->cDims);
     Append(image, psa->fFeatures);
-    Append(image, psa->cbElements);
     Append(image, psa->cLocks);
     Append(image, psa->pvData);
-    std::uint64_t count = psa->cDims == 0 ? 0 : 1;
-    for (USHORT d = 0; d < psa->cDims; ++d) {
-        Append(image, psa->rgsabound[d]);
-        count *= psa->rgsabound[d].cElements;
-    }
-    // Only the prefix bytes that the features define are meaningful.
-    const char* prefix = reinterpret_cast<const char*>(psa) - 16;
-    if ((psa->fFeatures & FADF_HAVEIID) != 0) {
-        image.append(prefix, 16);
-    } else if ((psa->fFeatures & FADF_HAVEVARTYPE) != 0) {
-        image.append(prefix + 12, 4);
-    }
+    const std::uint64_t count = AppendShape(image, *psa);
     if (psa->pvData == nullptr || (psa->fFeatures & FADF_DATA_RELEASED) != 0) return image;
-    const char* data = static_cast<const char*>(psa->pvData);
-    image.append(data, count * psa->cbElements);
+    image.append(static_cast<const char*>(psa->pvData), count * psa->cbElements);
     for (std::uint64_t i = 0; i < count; ++i) {
         if ((psa->fFeatures & FADF_BSTR) != 0) image += Snapshot(static_cast<BSTR const*>(psa->pvData)[i]);
         if ((psa->fFeatures & FADF_VARIANT) != 0) image += Snapshot(static_cast<const VARIANT*>(psa->pvData)[i]);
@@ -177,19 +183,7 @@ std::string Snapshot(const SAFEARRAY* psa) {
 std::string Value(const SAFEARRAY* psa) {
     if (psa == nullptr) return "null array";
     std::string image = "array";
-    Append(image, psa->cDims);
-    Append(image, psa->cbElements);
-    std::uint64_t count = psa->cDims == 0 ? 0 : 1;
-    for (USHORT d = 0; d < psa->cDims; ++d) {
-        Append(image, psa->rgsabound[d]);
-        count *= psa->rgsabound[d].cElements;
-    }
-    const char* prefix = reinterpret_cast<const char*>(psa) - 16;
-    if ((psa->fFeatures & FADF_HAVEIID) != 0) {
-        image.append(prefix, 16);
-    } else if ((psa->fFeatures & FADF_HAVEVARTYPE) != 0) {
-        image.append(prefix + 12, 4);
-    }
+    const std::uint64_t count = AppendShape(image, *psa);
     if (psa->pvData == nullptr) return image + "no data";
     for (std::uint64_t i = 0; i < count; ++i) {
         if ((psa->fFeatures & FADF_BSTR) != 0) {

@@ -23,6 +23,9 @@ void CopiedOrEmptied(const VARIANT& dest, const VARIANT& expected, bool failed) 
 void CopyOfIn(World& w, HRESULT, bool failed) { CopiedOrEmptied(w.out, w.in, failed); }
 void CopyOfIn2(World& w, HRESULT, bool failed) { CopiedOrEmptied(w.out, w.in2, failed); }
 
+HRESULT CopyInToOut(World& w) { return VariantCopy(&w.out, &w.in); }
+HRESULT CopyIndInToOut(World& w) { return VariantCopyInd(&w.out, &w.in); }
+
 // dest already holds something that the copy must release first.
 void HoldsOldString(World& w) { SetString(w.out, "the destination's old string"); }
 
@@ -32,7 +35,7 @@ const OomCase kVariantCases[] = {
          SetString(w.in, kLongText);
          HoldsOldString(w);
      },
-     [](World& w) { return VariantCopy(&w.out, &w.in); },
+     CopyInToOut,
      {E_OUTOFMEMORY},
      Inputs::Intact,
      CopyOfIn,
@@ -43,7 +46,7 @@ const OomCase kVariantCases[] = {
          w.in.parray = StringMatrix();
          HoldsOldString(w);
      },
-     [](World& w) { return VariantCopy(&w.out, &w.in); },
+     CopyInToOut,
      {E_OUTOFMEMORY},
      Inputs::Intact,
      CopyOfIn,
@@ -53,7 +56,7 @@ const OomCase kVariantCases[] = {
          w.in.vt = VT_ARRAY | VT_VARIANT;
          w.in.parray = MixedVariants(w.unknown);
      },
-     [](World& w) { return VariantCopy(&w.out, &w.in); },
+     CopyInToOut,
      {E_OUTOFMEMORY},
      Inputs::Intact,
      CopyOfIn,
@@ -66,7 +69,7 @@ const OomCase kVariantCases[] = {
          w.in2.vt = VT_BSTR;  // what the copy must look like
          w.in2.bstrVal = SysAllocString(kLongText);
      },
-     [](World& w) { return VariantCopyInd(&w.out, &w.in); },
+     CopyIndInToOut,
      {E_OUTOFMEMORY},
      Inputs::Intact,
      CopyOfIn2,
@@ -77,7 +80,7 @@ const OomCase kVariantCases[] = {
          w.in.vt = VT_BYREF | VT_ARRAY | VT_BSTR;
          w.in.pparray = &w.array;
      },
-     [](World& w) { return VariantCopyInd(&w.out, &w.in); },
+     CopyIndInToOut,
      {E_OUTOFMEMORY},
      Inputs::Intact,
      [](World& w, HRESULT, bool failed) {
@@ -96,7 +99,7 @@ const OomCase kVariantCases[] = {
          w.in.vt = VT_BYREF | VT_VARIANT;
          w.in.pvarVal = &w.in2;
      },
-     [](World& w) { return VariantCopyInd(&w.out, &w.in); },
+     CopyIndInToOut,
      {E_OUTOFMEMORY},
      Inputs::Intact,
      CopyOfIn2,
