@@ -40,24 +40,35 @@ struct HandNumber {
 
 HandNumber HandRead(const VARIANT& v) {
     switch (v.vt) {
-        case VT_I1: return {HandKind::Signed, static_cast<std::int8_t>(v.cVal), 0, 0};
-        case VT_I2: return {HandKind::Signed, v.iVal, 0, 0};
+        case VT_I1:
+            return {HandKind::Signed, static_cast<std::int8_t>(v.cVal), 0, 0};
+        case VT_I2:
+            return {HandKind::Signed, v.iVal, 0, 0};
         case VT_I4:
-        case VT_INT: return {HandKind::Signed, v.lVal, 0, 0};
-        case VT_I8: return {HandKind::Signed, v.llVal, 0, 0};
-        case VT_UI1: return {HandKind::Unsigned, 0, v.bVal, 0};
-        case VT_UI2: return {HandKind::Unsigned, 0, v.uiVal, 0};
+        case VT_INT:
+            return {HandKind::Signed, v.lVal, 0, 0};
+        case VT_I8:
+            return {HandKind::Signed, v.llVal, 0, 0};
+        case VT_UI1:
+            return {HandKind::Unsigned, 0, v.bVal, 0};
+        case VT_UI2:
+            return {HandKind::Unsigned, 0, v.uiVal, 0};
         case VT_UI4:
-        case VT_UINT: return {HandKind::Unsigned, 0, v.ulVal, 0};
-        case VT_UI8: return {HandKind::Unsigned, 0, v.ullVal, 0};
-        case VT_R4: return {HandKind::Floating, 0, 0, v.fltVal};
-        case VT_R8: return {HandKind::Floating, 0, 0, v.dblVal};
-        default: return {HandKind::None, 0, 0, 0};
+        case VT_UINT:
+            return {HandKind::Unsigned, 0, v.ulVal, 0};
+        case VT_UI8:
+            return {HandKind::Unsigned, 0, v.ullVal, 0};
+        case VT_R4:
+            return {HandKind::Floating, 0, 0, v.fltVal};
+        case VT_R8:
+            return {HandKind::Floating, 0, 0, v.dblVal};
+        default:
+            return {HandKind::None, 0, 0, 0};
     }
 }
 
 double HandDouble(const HandNumber& n) {
-    return n.kind == HandKind::Signed ? static_cast<double>(n.s)
+    return n.kind == HandKind::Signed     ? static_cast<double>(n.s)
            : n.kind == HandKind::Unsigned ? static_cast<double>(n.u)
                                           : n.d;
 }
@@ -91,19 +102,40 @@ std::int32_t HandTruncate(double d) {
 
 [[gnu::noinline]] HRESULT HandToInt32(const VARIANT& v, std::int32_t* out) {
     switch (v.vt) {
-        case VT_I1: *out = static_cast<std::int8_t>(v.cVal); return S_OK;
-        case VT_I2: *out = v.iVal; return S_OK;
+        case VT_I1:
+            *out = static_cast<std::int8_t>(v.cVal);
+            return S_OK;
+        case VT_I2:
+            *out = v.iVal;
+            return S_OK;
         case VT_I4:
-        case VT_INT: *out = v.lVal; return S_OK;
-        case VT_I8: *out = static_cast<std::int32_t>(v.llVal); return S_OK;
-        case VT_UI1: *out = v.bVal; return S_OK;
-        case VT_UI2: *out = v.uiVal; return S_OK;
+        case VT_INT:
+            *out = v.lVal;
+            return S_OK;
+        case VT_I8:
+            *out = static_cast<std::int32_t>(v.llVal);
+            return S_OK;
+        case VT_UI1:
+            *out = v.bVal;
+            return S_OK;
+        case VT_UI2:
+            *out = v.uiVal;
+            return S_OK;
         case VT_UI4:
-        case VT_UINT: *out = static_cast<std::int32_t>(v.ulVal); return S_OK;
-        case VT_UI8: *out = static_cast<std::int32_t>(v.ullVal); return S_OK;
-        case VT_R4: *out = HandTruncate(v.fltVal); return S_OK;
-        case VT_R8: *out = HandTruncate(v.dblVal); return S_OK;
-        default: return DISP_E_TYPEMISMATCH;
+        case VT_UINT:
+            *out = static_cast<std::int32_t>(v.ulVal);
+            return S_OK;
+        case VT_UI8:
+            *out = static_cast<std::int32_t>(v.ullVal);
+            return S_OK;
+        case VT_R4:
+            *out = HandTruncate(v.fltVal);
+            return S_OK;
+        case VT_R8:
+            *out = HandTruncate(v.dblVal);
+            return S_OK;
+        default:
+            return DISP_E_TYPEMISMATCH;
     }
 }
 

@@ -23,7 +23,8 @@ struct Indices {
     std::array<std::array<LONG, 3>, 64> tuples;
     Indices() {
         for (std::size_t i = 0; i < tuples.size(); ++i) {
-            tuples[i] = {static_cast<LONG>(-1 + i % 4), static_cast<LONG>(2 + i * 7 % 5), static_cast<LONG>(i * 11 % 6)};
+            tuples[i] = {static_cast<LONG>(-1 + i % 4), static_cast<LONG>(2 + i * 7 % 5),
+                         static_cast<LONG>(i * 11 % 6)};
         }
     }
 };

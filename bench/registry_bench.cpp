@@ -49,7 +49,7 @@ constexpr int kMaxThreads = 2;
 
 struct Population {
     std::unique_ptr<BenchObject[]> objects;
-    std::vector<IUnknown*> order;  // the registered pointers, shuffled
+    std::vector<IUnknown*> order;    // the registered pointers, shuffled
     BenchObject fresh[kMaxThreads];  // added and removed by the AddRemove runs
     Floor floor;
     std::size_t size = 0;
@@ -129,8 +129,10 @@ void BM_AddRemoveFloor(benchmark::State& state) {
         {
             std::unique_lock lock(floor.mutex);
             const auto [entry, inserted] = floor.map.try_emplace(object, 1u);
-            if (inserted) object->Increment();
-            else ++entry->second;
+            if (inserted)
+                object->Increment();
+            else
+                ++entry->second;
         }
         BenchObject* removed = nullptr;
         {

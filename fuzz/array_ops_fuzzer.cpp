@@ -56,8 +56,8 @@ private:
     std::size_t size_;
 };
 
-constexpr VARTYPE kTypes[] = {VT_I1, VT_UI1, VT_I2, VT_BOOL, VT_I4, VT_R4, VT_R8, VT_CY,
-                              VT_I8, VT_BSTR, VT_UNKNOWN, VT_DISPATCH, VT_VARIANT, VT_DECIMAL};
+constexpr VARTYPE kTypes[] = {VT_I1, VT_UI1, VT_I2,   VT_BOOL,    VT_I4,       VT_R4,      VT_R8,
+                              VT_CY, VT_I8,  VT_BSTR, VT_UNKNOWN, VT_DISPATCH, VT_VARIANT, VT_DECIMAL};
 constexpr int kSlots = 4;
 
 struct State {

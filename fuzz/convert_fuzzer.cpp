@@ -74,8 +74,8 @@ public:
     ULONG Release() noexcept override { return static_cast<ULONG>(--references); }
 };
 
-constexpr VARTYPE kPlain[] = {VT_EMPTY, VT_NULL, VT_I2,  VT_I4,  VT_R4,  VT_R8,  VT_CY,  VT_DATE, VT_ERROR,
-                              VT_BOOL,  VT_I1,   VT_UI1, VT_UI2, VT_UI4, VT_I8,  VT_UI8, VT_INT,  VT_UINT};
+constexpr VARTYPE kPlain[] = {VT_EMPTY, VT_NULL, VT_I2,  VT_I4,  VT_R4,  VT_R8, VT_CY,  VT_DATE, VT_ERROR,
+                              VT_BOOL,  VT_I1,   VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT,  VT_UINT};
 
 // A variant under test together with the storage its reference points at.
 // `value` owns what it holds unless it is by-reference; `referenced` always does.
@@ -137,7 +137,9 @@ const VARIANT& MakeInner(Input& in, Pool& pool, Counted& object, int depth) {
 Sample& MakeSample(Input& in, Pool& pool, Counted& object, int depth) {
     Sample& s = *pool.emplace_back(std::make_unique<Sample>());
     switch (in.Byte() % 11) {
-        case 0: MakeSimple(in, s.value); break;
+        case 0:
+            MakeSimple(in, s.value);
+            break;
         case 1:  // by-reference scalar or string
             MakeSimple(in, s.referenced);
             s.value.vt = VT_BYREF | s.referenced.vt;
@@ -278,8 +280,7 @@ void ReadWithEveryAccessor(const VARIANT& v) {
     char slotText[] = "slot";
     std::uint64_t integer = 0;
     BSTR string = slotText;
-    Check(VariantToIntegerOrString(&v, &integer, &string) == S_OK ||
-          ((v.vt & VT_BYREF) != 0 && v.byref == nullptr));
+    Check(VariantToIntegerOrString(&v, &integer, &string) == S_OK || ((v.vt & VT_BYREF) != 0 && v.byref == nullptr));
     VariantReadSigned(&v);
     VariantReadUnsigned(&v);
 }
@@ -289,8 +290,7 @@ void Compare(const VARIANT& left, const VARIANT& right, ULONG flags) {
         const HRESULT order = VarCmp(&left, &right, 0, flags);
         Check((order >= VARCMP_LT && order <= VARCMP_GT) || order == E_INVALIDARG);
     } catch (const std::invalid_argument&) {
-    } catch (const std::out_of_range&) {
-    }
+    } catch (const std::out_of_range&) {}
 }
 
 }  // namespace

@@ -235,8 +235,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     const HRESULT hr = SafeArrayRedim(root.parray, &bound);
                     const SAFEARRAYBOUND& after = root.parray->rgsabound[0];
                     if (hr == S_OK) Check(after.cElements == bound.cElements && after.lLbound == bound.lLbound);
-                    if (hr != S_OK) Check(hr == E_INVALIDARG && after.cElements == before.cElements &&
-                                          after.lLbound == before.lLbound);  // only vectors are refused
+                    if (hr != S_OK)
+                        Check(hr == E_INVALIDARG && after.cElements == before.cElements &&
+                              after.lLbound == before.lLbound);  // only vectors are refused
                 }
                 break;
             case 4:

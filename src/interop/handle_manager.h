@@ -25,7 +25,7 @@ namespace KoAtlCom::Interop {
 
 namespace detail {
 struct HandleManagerAccess;  // defined by the tests only
-}
+}  // namespace detail
 
 class HandleManager {
 public:

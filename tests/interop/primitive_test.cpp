@@ -39,8 +39,8 @@ TEST_P(Primitive_Kinds, ToVariantCarriesExactlyTheKindsBytesAndZeroesTheRest) {
     const CComVariant v = ToVariant(MakePrimitive(c.kind, 0xF1E2D3C4B5A69788ull));
     const auto bytes = BytesOf(v);
     EXPECT_EQ(c.vt, v.vt);
-    const std::uint64_t expected = c.width == 8 ? 0xF1E2D3C4B5A69788ull
-                                                : 0xF1E2D3C4B5A69788ull & ((1ull << (8 * c.width)) - 1);
+    const std::uint64_t expected =
+        c.width == 8 ? 0xF1E2D3C4B5A69788ull : 0xF1E2D3C4B5A69788ull & ((1ull << (8 * c.width)) - 1);
     std::uint64_t value;
     std::memcpy(&value, bytes.data() + 8, 8);
     EXPECT_EQ(expected, value);
@@ -58,8 +58,8 @@ TEST_P(Primitive_Kinds, FromVariantReadsOnlyTheMembersWidth) {
     EXPECT_EQ(c.kind, p.kind);
     std::uint64_t value;
     std::memcpy(&value, p.value.bytes, 8);
-    const std::uint64_t expected = c.width == 8 ? 0x8877665544332211ull
-                                                : 0x8877665544332211ull & ((1ull << (8 * c.width)) - 1);
+    const std::uint64_t expected =
+        c.width == 8 ? 0x8877665544332211ull : 0x8877665544332211ull & ((1ull << (8 * c.width)) - 1);
     EXPECT_EQ(expected, value);
 }
 
@@ -76,8 +76,7 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, Primitive_Kinds,
                                            KindCase{Primitive::UInt8, VT_UI1, 1},
                                            KindCase{Primitive::UInt16, VT_UI2, 2},
                                            KindCase{Primitive::UInt32, VT_UI4, 4},
-                                           KindCase{Primitive::UInt64, VT_UI8, 8},
-                                           KindCase{Primitive::Float, VT_R4, 4},
+                                           KindCase{Primitive::UInt64, VT_UI8, 8}, KindCase{Primitive::Float, VT_R4, 4},
                                            KindCase{Primitive::Double, VT_R8, 8}));
 
 TEST(Primitive_ToVariant, UnknownKindsGiveAnAllZeroEmptyVariant) {
@@ -106,10 +105,29 @@ TEST(Primitive_ToVariant, FloatingValuesAreCopiedBitForBit) {
 }
 
 TEST(Primitive_FromVariant, NonNumericFlaggedAndNearMissTypesGiveEmpty) {
-    for (unsigned vt : std::initializer_list<unsigned>{VT_EMPTY, VT_NULL, VT_CY, VT_DATE, VT_BSTR, VT_DISPATCH, VT_ERROR, VT_BOOL, VT_VARIANT,
-                        VT_UNKNOWN, VT_DECIMAL, VT_INT, VT_UINT, VT_RECORD, VT_INT_PTR, 15u, 22u, 0xFFFu,
-                        VT_BYREF | VT_I4, VT_ARRAY | VT_I4, VT_VECTOR | VT_I4, VT_RESERVED | VT_I4,
-                        VT_BYREF | VT_ARRAY | VT_UI8}) {
+    for (unsigned vt : std::initializer_list<unsigned>{VT_EMPTY,
+                                                       VT_NULL,
+                                                       VT_CY,
+                                                       VT_DATE,
+                                                       VT_BSTR,
+                                                       VT_DISPATCH,
+                                                       VT_ERROR,
+                                                       VT_BOOL,
+                                                       VT_VARIANT,
+                                                       VT_UNKNOWN,
+                                                       VT_DECIMAL,
+                                                       VT_INT,
+                                                       VT_UINT,
+                                                       VT_RECORD,
+                                                       VT_INT_PTR,
+                                                       15u,
+                                                       22u,
+                                                       0xFFFu,
+                                                       VT_BYREF | VT_I4,
+                                                       VT_ARRAY | VT_I4,
+                                                       VT_VECTOR | VT_I4,
+                                                       VT_RESERVED | VT_I4,
+                                                       VT_BYREF | VT_ARRAY | VT_UI8}) {
         CComVariant v;
         v.vt = static_cast<VARTYPE>(vt);
         v.llVal = -1;

@@ -6,12 +6,7 @@
 
 #include <stdio.h>
 
-enum {
-    kOk = 0,
-    kFail = (int32_t)0x80004005u,
-    kPointer = (int32_t)0x80004003u,
-    kInvalidArg = (int32_t)0x80070057u
-};
+enum { kOk = 0, kFail = (int32_t)0x80004005u, kPointer = (int32_t)0x80004003u, kInvalidArg = (int32_t)0x80070057u };
 
 typedef struct CountingObject CountingObject;
 

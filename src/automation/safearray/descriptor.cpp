@@ -22,8 +22,7 @@ constexpr std::array<ULONG, VT_UINT_PTR + 1> kElementSizes = [] {
     std::array<ULONG, VT_UINT_PTR + 1> t{};
     for (VARTYPE vt : {VT_I2, VT_BOOL, VT_UI2}) t[vt] = 2;
     for (VARTYPE vt : {VT_I4, VT_R4, VT_ERROR, VT_UI4, VT_INT, VT_UINT}) t[vt] = 4;
-    for (VARTYPE vt : {VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_DISPATCH, VT_UNKNOWN, VT_I8, VT_UI8, VT_INT_PTR,
-                       VT_UINT_PTR})
+    for (VARTYPE vt : {VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_DISPATCH, VT_UNKNOWN, VT_I8, VT_UI8, VT_INT_PTR, VT_UINT_PTR})
         t[vt] = 8;
     for (VARTYPE vt : {VT_I1, VT_UI1}) t[vt] = 1;
     t[VT_VARIANT] = sizeof(VARIANT);

@@ -77,11 +77,16 @@ void CopyFixed(void* to, const void* from) noexcept {
 
 void CopyPlain(void* to, const void* from, ULONG size) noexcept {
     switch (size) {
-        case 1: return CopyFixed<1>(to, from);
-        case 2: return CopyFixed<2>(to, from);
-        case 4: return CopyFixed<4>(to, from);
-        case 8: return CopyFixed<8>(to, from);
-        default: std::memmove(to, from, size);
+        case 1:
+            return CopyFixed<1>(to, from);
+        case 2:
+            return CopyFixed<2>(to, from);
+        case 4:
+            return CopyFixed<4>(to, from);
+        case 8:
+            return CopyFixed<8>(to, from);
+        default:
+            std::memmove(to, from, size);
     }
 }
 
@@ -245,9 +250,9 @@ HRESULT SafeArrayQueryElement(SAFEARRAY* psa, ULONG index, REFIID riid, void** o
     if ((features & FADF_RECORD) != 0) return E_INVALIDARG;
     // VT_DISPATCH (9) and VT_UNKNOWN (13) are the stored types that become 13
     // with bit 0x4 set.
-    const bool ofInterfaces = (features & FADF_HAVEIID) != 0 ||
-                              ((features & FADF_HAVEVARTYPE) != 0 &&
-                               (KoAtlCom::detail::ReadPrefixVartype(psa) | 0x4u) == VT_UNKNOWN);
+    const bool ofInterfaces =
+        (features & FADF_HAVEIID) != 0 ||
+        ((features & FADF_HAVEVARTYPE) != 0 && (KoAtlCom::detail::ReadPrefixVartype(psa) | 0x4u) == VT_UNKNOWN);
     if (!ofInterfaces) return E_INVALIDARG;
     // The element must exist and be an object before it can be asked anything.
     if (psa->cbElements != sizeof(IUnknown*) || !HasElementStorage(*psa)) return E_INVALIDARG;

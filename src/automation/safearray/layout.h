@@ -16,7 +16,9 @@ inline constexpr std::size_t kPrefixSize = 16;
 inline constexpr std::size_t kHeaderSize = 24;
 inline constexpr std::size_t kVectorBlockSize = 48;  // prefix, header, one bound
 
-inline unsigned char* BlockStart(SAFEARRAY* psa) noexcept { return reinterpret_cast<unsigned char*>(psa) - kPrefixSize; }
+inline unsigned char* BlockStart(SAFEARRAY* psa) noexcept {
+    return reinterpret_cast<unsigned char*>(psa) - kPrefixSize;
+}
 inline const unsigned char* BlockStart(const SAFEARRAY* psa) noexcept {
     return reinterpret_cast<const unsigned char*>(psa) - kPrefixSize;
 }

@@ -18,5 +18,5 @@ HRESULT SafeArrayAddRef(SAFEARRAY* psa, void** dataToRelease) noexcept;
 // E_NOTIMPL: record elements are not supported; nothing is written.
 HRESULT SafeArraySetRecordInfo(SAFEARRAY* psa, IRecordInfo* recordInfo) noexcept;
 HRESULT SafeArrayGetRecordInfo(SAFEARRAY* psa, IRecordInfo** recordInfo) noexcept;
-HRESULT GetRecordInfoFromGuids(REFGUID typeLibrary, ULONG majorVersion, ULONG minorVersion, LCID lcid,
-                               REFGUID typeInfo, IRecordInfo** recordInfo) noexcept;
+HRESULT GetRecordInfoFromGuids(REFGUID typeLibrary, ULONG majorVersion, ULONG minorVersion, LCID lcid, REFGUID typeInfo,
+                               IRecordInfo** recordInfo) noexcept;

@@ -92,8 +92,8 @@ HRESULT VariantPrepareRawData(VARIANT* pvar, VARTYPE vt, ULONG* size, void** dat
     const VARTYPE base = vt & VT_TYPEMASK;
     ULONG rawSize;
     if (FAILED(VartypeGetRawSize(base, &rawSize))) return E_INVALIDARG;  // VT_INT, VT_UINT pass here
-    pvar->parray = bounds != nullptr ? SafeArrayCreate(base, cDims, bounds)
-                                     : SafeArrayCreateVector(base, 0, *size / rawSize);
+    pvar->parray =
+        bounds != nullptr ? SafeArrayCreate(base, cDims, bounds) : SafeArrayCreateVector(base, 0, *size / rawSize);
     return KoAtlCom::detail::RawDataOf(*pvar, size, data);
 }
 

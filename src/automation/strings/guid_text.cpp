@@ -8,9 +8,9 @@
 #include "automation/safearray/safearray.h"
 
 #if ZENTREL_HAVE_UUID_TO_STRING
+#include <uuid.h>
 #include <cctype>
 #include <cstdlib>
-#include <uuid.h>
 #endif
 
 namespace {
@@ -141,7 +141,7 @@ bool GUIDFromString(LPCOLESTR text, GUID* guid) noexcept {
     const std::uint32_t data1 = HexWord(Load8(p), invalid);
     const std::uint32_t data2And3 = HexWord(Load4And4(p + 9, p + 14), invalid);
     const std::uint32_t data4Ends = HexWord(Load4And4(p + 19, p + 32), invalid);  // Data4[0..1], [6..7]
-    const std::uint32_t data4Middle = HexWord(Load8(p + 24), invalid);             // Data4[2..5]
+    const std::uint32_t data4Middle = HexWord(Load8(p + 24), invalid);            // Data4[2..5]
     if (invalid != 0) return false;
 
     GUID parsed;
@@ -173,7 +173,8 @@ HRESULT VariantToGUID(const VARIANT* variant, GUID* guid) noexcept {
         }
         case VT_ARRAY | VT_UI1: {
             const SAFEARRAY* array = variant->parray;
-            if (array == nullptr || array->cDims != 1 || array->rgsabound[0].cElements != sizeof(GUID)) return E_INVALIDARG;
+            if (array == nullptr || array->cDims != 1 || array->rgsabound[0].cElements != sizeof(GUID))
+                return E_INVALIDARG;
             if (array->pvData == nullptr || guid == nullptr) return E_INVALIDARG;
             std::memcpy(guid, array->pvData, sizeof(GUID));
             return S_OK;

@@ -178,12 +178,23 @@ HRESULT VariantToIntegerOrString(const VARIANT* v, std::uint64_t* integer, BSTR*
     if (byReference && v->byref == nullptr) return E_INVALIDARG;
     const void* value = byReference ? v->byref : &v->llVal;
     switch (slot) {
-        case Slot::Signed16: *integer = Widen<std::int16_t>(value); break;
-        case Slot::Signed32: *integer = Widen<std::int32_t>(value); break;
-        case Slot::Unsigned16: *integer = Widen<std::uint16_t>(value); break;
-        case Slot::Unsigned32: *integer = Widen<std::uint32_t>(value); break;
-        case Slot::String: std::memcpy(string, value, sizeof(BSTR)); break;
-        case Slot::None: break;
+        case Slot::Signed16:
+            *integer = Widen<std::int16_t>(value);
+            break;
+        case Slot::Signed32:
+            *integer = Widen<std::int32_t>(value);
+            break;
+        case Slot::Unsigned16:
+            *integer = Widen<std::uint16_t>(value);
+            break;
+        case Slot::Unsigned32:
+            *integer = Widen<std::uint32_t>(value);
+            break;
+        case Slot::String:
+            std::memcpy(string, value, sizeof(BSTR));
+            break;
+        case Slot::None:
+            break;
     }
     return S_OK;
 }

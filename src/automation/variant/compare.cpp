@@ -28,10 +28,18 @@ constexpr std::array<Kind, 24> kKinds = [] {
     std::array<Kind, 24> kinds{};
     for (VARTYPE vt = 0; vt < kinds.size(); ++vt) {
         switch (NumericClassOf(vt)) {
-            case NumericClass::Signed: kinds[vt] = Kind::Signed; break;
-            case NumericClass::Unsigned: kinds[vt] = Kind::Unsigned; break;
-            case NumericClass::Floating: kinds[vt] = Kind::Floating; break;
-            case NumericClass::None: kinds[vt] = Kind::None; break;
+            case NumericClass::Signed:
+                kinds[vt] = Kind::Signed;
+                break;
+            case NumericClass::Unsigned:
+                kinds[vt] = Kind::Unsigned;
+                break;
+            case NumericClass::Floating:
+                kinds[vt] = Kind::Floating;
+                break;
+            case NumericClass::None:
+                kinds[vt] = Kind::None;
+                break;
         }
     }
     kinds[VT_BSTR] = Kind::String;

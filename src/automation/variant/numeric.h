@@ -93,15 +93,20 @@ static_assert([] {
 }());
 
 // The double of a floating variant (a VT_R4 is widened).
-constexpr double ReadFloating(const VARIANT& v, VARTYPE vt) noexcept { return vt == VT_R4 ? double{v.fltVal} : v.dblVal; }
+constexpr double ReadFloating(const VARIANT& v, VARTYPE vt) noexcept {
+    return vt == VT_R4 ? double{v.fltVal} : v.dblVal;
+}
 
 // The number of a variant of a numeric class as a double; integers round to
 // nearest (unsigned ones exactly, 2^63 and above included).
 [[gnu::always_inline]] constexpr double ReadAsDouble(const VARIANT& v, VARTYPE vt) noexcept {
     switch (NumericClassOf(vt)) {
-        case NumericClass::Signed: return static_cast<double>(ReadSigned(v, vt));
-        case NumericClass::Unsigned: return static_cast<double>(ReadUnsigned(v, vt));
-        default: return ReadFloating(v, vt);
+        case NumericClass::Signed:
+            return static_cast<double>(ReadSigned(v, vt));
+        case NumericClass::Unsigned:
+            return static_cast<double>(ReadUnsigned(v, vt));
+        default:
+            return ReadFloating(v, vt);
     }
 }
 
@@ -151,18 +156,26 @@ struct NumericTargetRule {
     Intermediate via;    // for Integer from a floating source
 };
 
-[[gnu::always_inline]] constexpr std::uint64_t IntegerPattern(const VARIANT& src, VARTYPE vt, Intermediate via) noexcept {
+[[gnu::always_inline]] constexpr std::uint64_t IntegerPattern(const VARIANT& src, VARTYPE vt,
+                                                              Intermediate via) noexcept {
     switch (NumericClassOf(vt)) {
-        case NumericClass::Signed: return static_cast<std::uint64_t>(ReadSigned(src, vt));
-        case NumericClass::Unsigned: return ReadUnsigned(src, vt);
-        case NumericClass::Floating: break;
-        case NumericClass::None: return 0;
+        case NumericClass::Signed:
+            return static_cast<std::uint64_t>(ReadSigned(src, vt));
+        case NumericClass::Unsigned:
+            return ReadUnsigned(src, vt);
+        case NumericClass::Floating:
+            break;
+        case NumericClass::None:
+            return 0;
     }
     const double d = ReadFloating(src, vt);
     switch (via) {
-        case Intermediate::Int32: return static_cast<std::uint64_t>(std::int64_t{TruncateToInt32(d)});
-        case Intermediate::Int64: return static_cast<std::uint64_t>(TruncateToInt64(d));
-        case Intermediate::UInt64: break;
+        case Intermediate::Int32:
+            return static_cast<std::uint64_t>(std::int64_t{TruncateToInt32(d)});
+        case Intermediate::Int64:
+            return static_cast<std::uint64_t>(TruncateToInt64(d));
+        case Intermediate::UInt64:
+            break;
     }
     return TruncateToUInt64(d);
 }
@@ -171,7 +184,8 @@ struct NumericTargetRule {
 // 8-byte value field: the value in its member's width, zeros behind it. A type
 // without a number gives all zeros. Computed in registers, so that callers can
 // store it with one write.
-[[gnu::always_inline]] constexpr std::uint64_t NumberBits(const VARIANT& src, VARTYPE vt, NumericTargetRule rule) noexcept {
+[[gnu::always_inline]] constexpr std::uint64_t NumberBits(const VARIANT& src, VARTYPE vt,
+                                                          NumericTargetRule rule) noexcept {
     const NumericClass c = NumericClassOf(vt);
     if (c == NumericClass::None) return 0;
     switch (rule.kind) {
@@ -182,13 +196,20 @@ struct NumericTargetRule {
         case NumericTarget::Single: {
             float f;
             switch (c) {
-                case NumericClass::Signed: f = static_cast<float>(ReadSigned(src, vt)); break;
-                case NumericClass::Unsigned: f = static_cast<float>(ReadUnsigned(src, vt)); break;
-                default: f = NarrowToSingle(ReadFloating(src, vt)); break;
+                case NumericClass::Signed:
+                    f = static_cast<float>(ReadSigned(src, vt));
+                    break;
+                case NumericClass::Unsigned:
+                    f = static_cast<float>(ReadUnsigned(src, vt));
+                    break;
+                default:
+                    f = NarrowToSingle(ReadFloating(src, vt));
+                    break;
             }
             return std::bit_cast<std::uint32_t>(f);
         }
-        case NumericTarget::Double: return std::bit_cast<std::uint64_t>(ReadAsDouble(src, vt));
+        case NumericTarget::Double:
+            return std::bit_cast<std::uint64_t>(ReadAsDouble(src, vt));
     }
     return 0;
 }

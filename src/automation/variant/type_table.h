@@ -17,7 +17,8 @@ template <std::size_t Count, class Entry>
 constexpr auto TypeTable(Entry entry) noexcept {
     return [entry]<std::size_t... Type>(std::index_sequence<Type...>) {
         return std::array{entry.template operator()<static_cast<VARTYPE>(Type)>()...};
-    }(std::make_index_sequence<Count>());
+    }
+    (std::make_index_sequence<Count>());
 }
 
 // table[a][b] = entry.operator()<a, b>() for a < Rows and b < Columns.

@@ -194,7 +194,6 @@ TEST_F(ErrorObject, GettersThroughErrorInfoSeeWhatSettersStored) {
     for (BSTR s : {source, description, helpFile, again}) SysFreeString(s);
 }
 
-
 class ErrorObjectText : public ErrorObject, public ::testing::WithParamInterface<TextField> {
 protected:
     std::string Read() {

@@ -11,9 +11,7 @@
 
 namespace zentrel::test {
 
-inline const unsigned char* BlockOf(const SAFEARRAY* psa) {
-    return reinterpret_cast<const unsigned char*>(psa) - 16;
-}
+inline const unsigned char* BlockOf(const SAFEARRAY* psa) { return reinterpret_cast<const unsigned char*>(psa) - 16; }
 
 // The prefix's last 4 bytes: the VARTYPE word.
 inline std::uint32_t PrefixWord(const SAFEARRAY* psa) {
@@ -39,9 +37,7 @@ struct BstrFreer {
 using BstrPtr = std::unique_ptr<char, BstrFreer>;
 
 // A string of exactly the bytes of `text` (NUL bytes included).
-inline BSTR MakeBstr(const std::string& text) {
-    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-}
+inline BSTR MakeBstr(const std::string& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
 
 inline std::string BstrText(BSTR s) { return s == nullptr ? std::string("<null>") : std::string(s, SysStringLen(s)); }
 

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "array_testing.h"
 #include "automation/automation.h"
 #include "support/fault_injection.h"
-#include "array_testing.h"
 #include "support/manual_array.h"
 
 namespace {
@@ -175,7 +175,8 @@ TEST(ByteVector_FromVariant, NoRawDataOrNoAddress) {
     v.vt = VT_I4;
     EXPECT_EQ(E_POINTER, ByteVectorFromVariant(&v, nullptr));
     EXPECT_EQ(E_INVALIDARG, ByteVectorFromVariant(nullptr, &psa));
-    for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_BSTR, VT_BYREF | VT_I4, VT_ARRAY | VT_UI1, VT_CY, VT_INT, VT_UNKNOWN}) {
+    for (VARTYPE vt :
+         std::initializer_list<VARTYPE>{VT_BSTR, VT_BYREF | VT_I4, VT_ARRAY | VT_UI1, VT_CY, VT_INT, VT_UNKNOWN}) {
         VariantInit(&v);  // null string, null reference, null array, types without raw data
         v.vt = vt;
         EXPECT_EQ(E_INVALIDARG, ByteVectorFromVariant(&v, &psa)) << vt;

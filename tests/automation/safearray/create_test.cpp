@@ -73,7 +73,8 @@ TEST_P(CreateByType, AddsTheKindBitAndPrefix) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, CreateByType,
-                         ::testing::Values(TypeCase{VT_BSTR, 0x180, 8, nullptr}, TypeCase{VT_VARIANT, 0x880, 24, nullptr},
+                         ::testing::Values(TypeCase{VT_BSTR, 0x180, 8, nullptr},
+                                           TypeCase{VT_VARIANT, 0x880, 24, nullptr},
                                            TypeCase{VT_UNKNOWN, 0x240, 8, &IID_IUnknown},
                                            TypeCase{VT_DISPATCH, 0x440, 8, &IID_IDispatch},
                                            TypeCase{VT_BOOL, 0x80, 2, nullptr}, TypeCase{VT_UI1, 0x80, 1, nullptr},
@@ -86,7 +87,8 @@ TEST(Create_Refusals, RecordNullBoundsNoDimensionsAndSizelessTypesLeaveNothing) 
     EXPECT_EQ(nullptr, SafeArrayCreate(VT_I4, 1, nullptr));
     EXPECT_EQ(0u, counter.Count());
     EXPECT_EQ(nullptr, SafeArrayCreate(VT_I4, 0, &bound));
-    for (VARTYPE vt : {VARTYPE(VT_DECIMAL), VARTYPE(VT_EMPTY), VARTYPE(VT_NULL), VARTYPE(VT_ARRAY | VT_I4), VARTYPE(24), VARTYPE(39)})
+    for (VARTYPE vt : {VARTYPE(VT_DECIMAL), VARTYPE(VT_EMPTY), VARTYPE(VT_NULL), VARTYPE(VT_ARRAY | VT_I4), VARTYPE(24),
+                       VARTYPE(39)})
         EXPECT_EQ(nullptr, SafeArrayCreate(vt, 1, &bound)) << vt;  // ASan: the descriptor was freed
     EXPECT_EQ(nullptr, SafeArrayCreateEx(VT_RECORD, 1, &bound, nullptr));
 }
@@ -164,15 +166,13 @@ TEST_P(CreateVectorByType, FeaturesPrefixAndSize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, CreateVectorByType,
-                         ::testing::Values(TypeCase{VT_UNKNOWN, 0x2240, 8, &IID_IUnknown},
-                                           TypeCase{VT_DISPATCH, 0x2440, 8, &IID_IDispatch},
-                                           TypeCase{VT_BSTR, 0x2180, 8, nullptr},
-                                           TypeCase{VT_VARIANT, 0x2880, 24, nullptr},
-                                           TypeCase{VT_I4, 0x2080, 4, nullptr}, TypeCase{VT_BOOL, 0x2080, 2, nullptr},
-                                           TypeCase{VT_DECIMAL, 0x2080, 0, nullptr},
-                                           TypeCase{VT_EMPTY, 0x2080, 0, nullptr},
-                                           TypeCase{VARTYPE(VT_ARRAY | VT_I4), 0x2080, 0, nullptr}));
+INSTANTIATE_TEST_SUITE_P(
+    Types, CreateVectorByType,
+    ::testing::Values(TypeCase{VT_UNKNOWN, 0x2240, 8, &IID_IUnknown}, TypeCase{VT_DISPATCH, 0x2440, 8, &IID_IDispatch},
+                      TypeCase{VT_BSTR, 0x2180, 8, nullptr}, TypeCase{VT_VARIANT, 0x2880, 24, nullptr},
+                      TypeCase{VT_I4, 0x2080, 4, nullptr}, TypeCase{VT_BOOL, 0x2080, 2, nullptr},
+                      TypeCase{VT_DECIMAL, 0x2080, 0, nullptr}, TypeCase{VT_EMPTY, 0x2080, 0, nullptr},
+                      TypeCase{VARTYPE(VT_ARRAY | VT_I4), 0x2080, 0, nullptr}));
 
 TEST(CreateVector_Refusals, RecordAndOutOfMemoryGiveNull) {
     EXPECT_EQ(nullptr, SafeArrayCreateVector(VT_RECORD, 0, 1));

@@ -82,13 +82,14 @@ TEST_P(AllocDescriptorExByType, SetsFeaturesPrefixAndElementSize) {
     FreeBlock(psa);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Types, AllocDescriptorExByType,
-    ::testing::Values(ExCase{VT_I4, FADF_HAVEVARTYPE, 4}, ExCase{VT_BSTR, FADF_HAVEVARTYPE, 8},
-                      ExCase{VT_VARIANT, FADF_HAVEVARTYPE, 24}, ExCase{VT_UNKNOWN, FADF_HAVEIID, 8},
-                      ExCase{VT_DISPATCH, FADF_HAVEIID, 8}, ExCase{VT_RECORD, FADF_RECORD, 32},
-                      ExCase{VT_DECIMAL, FADF_HAVEVARTYPE, 0}, ExCase{VT_ARRAY | VT_I4, FADF_HAVEVARTYPE, 0},
-                      ExCase{VT_BOOL, FADF_HAVEVARTYPE, 2}, ExCase{VT_UINT_PTR, FADF_HAVEVARTYPE, 8}));
+INSTANTIATE_TEST_SUITE_P(Types, AllocDescriptorExByType,
+                         ::testing::Values(ExCase{VT_I4, FADF_HAVEVARTYPE, 4}, ExCase{VT_BSTR, FADF_HAVEVARTYPE, 8},
+                                           ExCase{VT_VARIANT, FADF_HAVEVARTYPE, 24},
+                                           ExCase{VT_UNKNOWN, FADF_HAVEIID, 8}, ExCase{VT_DISPATCH, FADF_HAVEIID, 8},
+                                           ExCase{VT_RECORD, FADF_RECORD, 32}, ExCase{VT_DECIMAL, FADF_HAVEVARTYPE, 0},
+                                           ExCase{VT_ARRAY | VT_I4, FADF_HAVEVARTYPE, 0},
+                                           ExCase{VT_BOOL, FADF_HAVEVARTYPE, 2},
+                                           ExCase{VT_UINT_PTR, FADF_HAVEVARTYPE, 8}));
 
 class ElementSizeTable : public ::testing::TestWithParam<std::tuple<VARTYPE, ULONG>> {};
 
@@ -99,19 +100,19 @@ TEST_P(ElementSizeTable, GivesTheSizeOfOneElement) {
 
 INSTANTIATE_TEST_SUITE_P(
     Types, ElementSizeTable,
-    ::testing::Values(std::tuple{VARTYPE{VT_EMPTY}, 0u}, std::tuple{VARTYPE{VT_NULL}, 0u}, std::tuple{VARTYPE{VT_I2}, 2u},
-                      std::tuple{VARTYPE{VT_I4}, 4u}, std::tuple{VARTYPE{VT_R4}, 4u}, std::tuple{VARTYPE{VT_R8}, 8u},
-                      std::tuple{VARTYPE{VT_CY}, 8u}, std::tuple{VARTYPE{VT_DATE}, 8u}, std::tuple{VARTYPE{VT_BSTR}, 8u},
-                      std::tuple{VARTYPE{VT_DISPATCH}, 8u}, std::tuple{VARTYPE{VT_ERROR}, 4u},
-                      std::tuple{VARTYPE{VT_BOOL}, 2u}, std::tuple{VARTYPE{VT_VARIANT}, 24u},
-                      std::tuple{VARTYPE{VT_UNKNOWN}, 8u}, std::tuple{VARTYPE{VT_DECIMAL}, 0u}, std::tuple{VARTYPE{15}, 0u},
-                      std::tuple{VARTYPE{VT_I1}, 1u}, std::tuple{VARTYPE{VT_UI1}, 1u}, std::tuple{VARTYPE{VT_UI2}, 2u},
-                      std::tuple{VARTYPE{VT_UI4}, 4u}, std::tuple{VARTYPE{VT_I8}, 8u}, std::tuple{VARTYPE{VT_UI8}, 8u},
-                      std::tuple{VARTYPE{VT_INT}, 4u}, std::tuple{VARTYPE{VT_UINT}, 4u}, std::tuple{VARTYPE{24}, 0u},
-                      std::tuple{VARTYPE{35}, 0u}, std::tuple{VARTYPE{VT_RECORD}, 32u},
-                      std::tuple{VARTYPE{VT_INT_PTR}, 8u}, std::tuple{VARTYPE{VT_UINT_PTR}, 8u},
-                      std::tuple{VARTYPE{39}, 0u}, std::tuple{VARTYPE{VT_ARRAY | VT_I4}, 0u},
-                      std::tuple{VARTYPE{VT_BYREF | VT_I2}, 0u}));
+    ::testing::Values(std::tuple{VARTYPE{VT_EMPTY}, 0u}, std::tuple{VARTYPE{VT_NULL}, 0u},
+                      std::tuple{VARTYPE{VT_I2}, 2u}, std::tuple{VARTYPE{VT_I4}, 4u}, std::tuple{VARTYPE{VT_R4}, 4u},
+                      std::tuple{VARTYPE{VT_R8}, 8u}, std::tuple{VARTYPE{VT_CY}, 8u}, std::tuple{VARTYPE{VT_DATE}, 8u},
+                      std::tuple{VARTYPE{VT_BSTR}, 8u}, std::tuple{VARTYPE{VT_DISPATCH}, 8u},
+                      std::tuple{VARTYPE{VT_ERROR}, 4u}, std::tuple{VARTYPE{VT_BOOL}, 2u},
+                      std::tuple{VARTYPE{VT_VARIANT}, 24u}, std::tuple{VARTYPE{VT_UNKNOWN}, 8u},
+                      std::tuple{VARTYPE{VT_DECIMAL}, 0u}, std::tuple{VARTYPE{15}, 0u}, std::tuple{VARTYPE{VT_I1}, 1u},
+                      std::tuple{VARTYPE{VT_UI1}, 1u}, std::tuple{VARTYPE{VT_UI2}, 2u}, std::tuple{VARTYPE{VT_UI4}, 4u},
+                      std::tuple{VARTYPE{VT_I8}, 8u}, std::tuple{VARTYPE{VT_UI8}, 8u}, std::tuple{VARTYPE{VT_INT}, 4u},
+                      std::tuple{VARTYPE{VT_UINT}, 4u}, std::tuple{VARTYPE{24}, 0u}, std::tuple{VARTYPE{35}, 0u},
+                      std::tuple{VARTYPE{VT_RECORD}, 32u}, std::tuple{VARTYPE{VT_INT_PTR}, 8u},
+                      std::tuple{VARTYPE{VT_UINT_PTR}, 8u}, std::tuple{VARTYPE{39}, 0u},
+                      std::tuple{VARTYPE{VT_ARRAY | VT_I4}, 0u}, std::tuple{VARTYPE{VT_BYREF | VT_I2}, 0u}));
 
 class RawSizeTable : public ::testing::TestWithParam<std::tuple<VARTYPE, ULONG>> {};
 
@@ -133,11 +134,11 @@ INSTANTIATE_TEST_SUITE_P(
                       std::tuple{VARTYPE{VT_R8}, 8u}, std::tuple{VARTYPE{VT_BOOL}, 1u}, std::tuple{VARTYPE{VT_I1}, 1u},
                       std::tuple{VARTYPE{VT_UI1}, 1u}, std::tuple{VARTYPE{VT_UI2}, 2u}, std::tuple{VARTYPE{VT_UI4}, 4u},
                       std::tuple{VARTYPE{VT_I8}, 8u}, std::tuple{VARTYPE{VT_UI8}, 8u}, std::tuple{VARTYPE{VT_INT}, 4u},
-                      std::tuple{VARTYPE{VT_UINT}, 4u}, std::tuple{VARTYPE{VT_EMPTY}, 0u}, std::tuple{VARTYPE{VT_CY}, 0u},
-                      std::tuple{VARTYPE{VT_DATE}, 0u}, std::tuple{VARTYPE{VT_BSTR}, 0u},
-                      std::tuple{VARTYPE{VT_ERROR}, 0u}, std::tuple{VARTYPE{VT_VARIANT}, 0u},
-                      std::tuple{VARTYPE{VT_DECIMAL}, 0u}, std::tuple{VARTYPE{VT_INT_PTR}, 0u},
-                      std::tuple{VARTYPE{VT_ARRAY | VT_I4}, 0u}));
+                      std::tuple{VARTYPE{VT_UINT}, 4u}, std::tuple{VARTYPE{VT_EMPTY}, 0u},
+                      std::tuple{VARTYPE{VT_CY}, 0u}, std::tuple{VARTYPE{VT_DATE}, 0u},
+                      std::tuple{VARTYPE{VT_BSTR}, 0u}, std::tuple{VARTYPE{VT_ERROR}, 0u},
+                      std::tuple{VARTYPE{VT_VARIANT}, 0u}, std::tuple{VARTYPE{VT_DECIMAL}, 0u},
+                      std::tuple{VARTYPE{VT_INT_PTR}, 0u}, std::tuple{VARTYPE{VT_ARRAY | VT_I4}, 0u}));
 
 TEST(VartypeGetRawSize_NullOut, IsRefused) { EXPECT_EQ(E_INVALIDARG, VartypeGetRawSize(VT_I4, nullptr)); }
 
@@ -152,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
     Types, VartypeValidity,
     ::testing::Values(std::tuple{VARTYPE{0}, true}, std::tuple{VARTYPE{1}, true}, std::tuple{VARTYPE{14}, true},
                       std::tuple{VARTYPE{23}, true}, std::tuple{VARTYPE{36}, true},
-                      std::tuple{VARTYPE{VT_ARRAY | VT_I4}, true}, std::tuple{VARTYPE{VT_BYREF | VT_ARRAY | VT_I4}, true},
+                      std::tuple{VARTYPE{VT_ARRAY | VT_I4}, true},
+                      std::tuple{VARTYPE{VT_BYREF | VT_ARRAY | VT_I4}, true},
                       std::tuple{VARTYPE{VT_BYREF | VT_RECORD}, true}, std::tuple{VARTYPE{15}, false},
                       std::tuple{VARTYPE{24}, false}, std::tuple{VARTYPE{37}, false}, std::tuple{VARTYPE{72}, false},
                       std::tuple{VARTYPE{VT_VECTOR | VT_I4}, false}, std::tuple{VARTYPE{VT_RESERVED | VT_I4}, false},
@@ -280,15 +282,14 @@ TEST_P(GetVartypeRules, FirstMatchingFeatureDecides) {
     FreeBlock(psa);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Features, GetVartypeRules,
-    ::testing::Values(VartypeCase{FADF_HAVEVARTYPE, 0x00030003, S_OK, VT_I4},  // low 16 bits only
-                      VartypeCase{FADF_HAVEIID, 0, S_OK, VT_UNKNOWN},
-                      VartypeCase{FADF_HAVEIID | FADF_DISPATCH, 0, S_OK, VT_DISPATCH},
-                      VartypeCase{FADF_DISPATCH, 0, E_INVALIDARG, 0xBEEF},
-                      VartypeCase{FADF_HAVEIID | FADF_RECORD, 0, S_OK, VT_RECORD},
-                      VartypeCase{FADF_RECORD | FADF_HAVEVARTYPE, 8, S_OK, VT_RECORD},
-                      VartypeCase{FADF_BSTR, 8, E_INVALIDARG, 0xBEEF}));
+INSTANTIATE_TEST_SUITE_P(Features, GetVartypeRules,
+                         ::testing::Values(VartypeCase{FADF_HAVEVARTYPE, 0x00030003, S_OK, VT_I4},  // low 16 bits only
+                                           VartypeCase{FADF_HAVEIID, 0, S_OK, VT_UNKNOWN},
+                                           VartypeCase{FADF_HAVEIID | FADF_DISPATCH, 0, S_OK, VT_DISPATCH},
+                                           VartypeCase{FADF_DISPATCH, 0, E_INVALIDARG, 0xBEEF},
+                                           VartypeCase{FADF_HAVEIID | FADF_RECORD, 0, S_OK, VT_RECORD},
+                                           VartypeCase{FADF_RECORD | FADF_HAVEVARTYPE, 8, S_OK, VT_RECORD},
+                                           VartypeCase{FADF_BSTR, 8, E_INVALIDARG, 0xBEEF}));
 
 TEST(SetIID_InterfaceArrays, ReplacesThePrefixAndKeepsTheType) {
     SAFEARRAYBOUND bound{2, 0};

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "array_testing.h"
 #include "automation/automation.h"
 #include "automation/safearray/layout.h"
 #include "support/fake_unknown.h"
 #include "support/fault_injection.h"
-#include "array_testing.h"
 #include "support/manual_array.h"
 
 namespace {
@@ -243,14 +243,18 @@ TEST(InterfaceElement_Query, OnlyArraysOfInterfacesQualify) {
         VARTYPE stored;
         ULONG size;
         HRESULT expected;
-    } cases[] = {{FADF_HAVEVARTYPE, VT_DISPATCH, 8, S_OK},   {FADF_HAVEVARTYPE, VT_UNKNOWN, 8, S_OK},
-                 {FADF_HAVEVARTYPE, VT_I8, 8, E_INVALIDARG}, {FADF_HAVEVARTYPE, VT_BSTR, 8, E_INVALIDARG},
-                 {FADF_HAVEIID, 0, 8, S_OK},                  {FADF_HAVEIID, 0, 4, E_INVALIDARG},
+    } cases[] = {{FADF_HAVEVARTYPE, VT_DISPATCH, 8, S_OK},
+                 {FADF_HAVEVARTYPE, VT_UNKNOWN, 8, S_OK},
+                 {FADF_HAVEVARTYPE, VT_I8, 8, E_INVALIDARG},
+                 {FADF_HAVEVARTYPE, VT_BSTR, 8, E_INVALIDARG},
+                 {FADF_HAVEIID, 0, 8, S_OK},
+                 {FADF_HAVEIID, 0, 4, E_INVALIDARG},
                  {FADF_UNKNOWN, VT_UNKNOWN, 8, E_INVALIDARG}};
     for (const auto& c : cases) {
         ManualArray array(c.features, c.size, slots, {{1, 0}});
         KoAtlCom::detail::WritePrefixVartype(array.get(), c.stored);
-        EXPECT_EQ(c.expected, SafeArrayQueryElement(array.get(), 0, IID_IUnknown, &out)) << c.features << " " << c.stored;
+        EXPECT_EQ(c.expected, SafeArrayQueryElement(array.get(), 0, IID_IUnknown, &out))
+            << c.features << " " << c.stored;
         if (c.expected == S_OK) object.Release();
     }
     EXPECT_EQ(0, object.outstanding());

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "automation/automation.h"
 #include "array_testing.h"
+#include "automation/automation.h"
 #include "support/manual_array.h"
 
 namespace {
@@ -141,16 +141,18 @@ TEST_P(Index_Shapes, EveryOutOfRangePositionIsRefusedWithoutWriting) {
     EXPECT_EQ(0, std::memcmp(zero.data(), array->pvData, zero.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, Index_Shapes,
-    ::testing::Values(Shape{"Vector", {{10, -5}}}, Shape{"VectorHighBase", {{3, 1000000}}},
-                      Shape{"TwoDims", {{3, 1}, {4, 0}}}, Shape{"TwoDimsNegative", {{2, -7}, {5, -2}}},
-                      Shape{"ThreeDims", {{2, -1}, {3, 4}, {4, -100}}}, Shape{"ThreeDimsSingle", {{1, 9}, {1, -9}, {5, 0}}}),
-    [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Shapes, Index_Shapes,
+                         ::testing::Values(Shape{"Vector", {{10, -5}}}, Shape{"VectorHighBase", {{3, 1000000}}},
+                                           Shape{"TwoDims", {{3, 1}, {4, 0}}},
+                                           Shape{"TwoDimsNegative", {{2, -7}, {5, -2}}},
+                                           Shape{"ThreeDims", {{2, -1}, {3, 4}, {4, -100}}},
+                                           Shape{"ThreeDimsSingle", {{1, 9}, {1, -9}, {5, 0}}}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Index_Resolution, EmptyDimensionsAcceptNoIndex) {
-    for (const auto& bounds : {std::vector<SAFEARRAYBOUND>{{0, 0}}, std::vector<SAFEARRAYBOUND>{{0, 3}, {2, 0}},
-                               std::vector<SAFEARRAYBOUND>{{2, 0}, {0, -1}}, std::vector<SAFEARRAYBOUND>{{2, 0}, {3, 0}, {0, 5}}}) {
+    for (const auto& bounds :
+         {std::vector<SAFEARRAYBOUND>{{0, 0}}, std::vector<SAFEARRAYBOUND>{{0, 3}, {2, 0}},
+          std::vector<SAFEARRAYBOUND>{{2, 0}, {0, -1}}, std::vector<SAFEARRAYBOUND>{{2, 0}, {3, 0}, {0, 5}}}) {
         ArrayPtr array = Create(VT_I2, bounds);
         std::vector<LONG> index;
         for (const auto& b : bounds) index.push_back(b.lLbound);

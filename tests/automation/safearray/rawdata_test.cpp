@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "array_testing.h"
 #include "automation/automation.h"
 #include "support/fault_injection.h"
-#include "array_testing.h"
 #include "support/manual_array.h"
 
 namespace {
@@ -25,7 +25,7 @@ struct RawCase {
 };
 
 // The eleven plain scalar types that have raw data, with their raw sizes.
-const RawCase kRawTypes[] = {{VT_I2, 2}, {VT_I4, 4},  {VT_R4, 4},  {VT_R8, 8},  {VT_BOOL, 1}, {VT_I1, 1},
+const RawCase kRawTypes[] = {{VT_I2, 2},  {VT_I4, 4},  {VT_R4, 4},  {VT_R8, 8}, {VT_BOOL, 1}, {VT_I1, 1},
                              {VT_UI1, 1}, {VT_UI2, 2}, {VT_UI4, 4}, {VT_I8, 8}, {VT_UI8, 8}};
 
 class RawData_Scalars : public ::testing::TestWithParam<RawCase> {};
@@ -69,10 +69,10 @@ INSTANTIATE_TEST_SUITE_P(Types, RawData_Scalars, ::testing::ValuesIn(kRawTypes),
                          [](const auto& param) { return "vt" + std::to_string(param.param.vt); });
 
 TEST(RawData_Refused, TypesWithoutRawData) {
-    for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_EMPTY, VT_NULL, VT_CY, VT_DATE, VT_ERROR, VT_DECIMAL, VT_VARIANT, VT_UNKNOWN, VT_DISPATCH,
-                       VT_RECORD, VT_INT_PTR, VT_VECTOR | VT_I4, VT_ARRAY | VT_BSTR, VT_ARRAY | VT_INT,
-                       VT_ARRAY | VT_UINT, VT_ARRAY | VT_VARIANT, VT_ARRAY | VT_I4, VT_BYREF | VT_ARRAY | VT_I4,
-                       VT_BYREF | VT_BSTR}) {
+    for (VARTYPE vt : std::initializer_list<VARTYPE>{
+             VT_EMPTY, VT_NULL, VT_CY, VT_DATE, VT_ERROR, VT_DECIMAL, VT_VARIANT, VT_UNKNOWN, VT_DISPATCH, VT_RECORD,
+             VT_INT_PTR, VT_VECTOR | VT_I4, VT_ARRAY | VT_BSTR, VT_ARRAY | VT_INT, VT_ARRAY | VT_UINT,
+             VT_ARRAY | VT_VARIANT, VT_ARRAY | VT_I4, VT_BYREF | VT_ARRAY | VT_I4, VT_BYREF | VT_BSTR}) {
         VARIANT v = Make(vt);  // null array and null references where the type has them
         ULONG size = 77;
         void* data = &size;
@@ -98,7 +98,8 @@ TEST(RawData_Refused, TypesWithoutRawData) {
 
 TEST(RawData_Strings, TheCharactersAndTheLengthPrefix) {
     BSTR text = SysAllocStringLen("ab\0c", 4);
-    for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_BSTR, VT_VECTOR | VT_BSTR}) {  // other flag bits are not looked at
+    for (VARTYPE vt :
+         std::initializer_list<VARTYPE>{VT_BSTR, VT_VECTOR | VT_BSTR}) {  // other flag bits are not looked at
         VARIANT v = Make(vt);
         v.bstrVal = text;
         ULONG size = 0;
@@ -236,7 +237,8 @@ TEST(PrepareRawData_Refused, ByReferenceTypesAndNullPointers) {
     v.iVal = 9;
     ULONG size = 4;
     void* data = nullptr;
-    for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_BYREF | VT_I4, VT_BYREF | VT_BSTR, VT_BYREF | VT_ARRAY | VT_I4}) {
+    for (VARTYPE vt :
+         std::initializer_list<VARTYPE>{VT_BYREF | VT_I4, VT_BYREF | VT_BSTR, VT_BYREF | VT_ARRAY | VT_I4}) {
         EXPECT_EQ(E_INVALIDARG, VariantPrepareRawData(&v, vt, &size, &data, nullptr, 0)) << vt;
         EXPECT_EQ(VT_I2, v.vt);
         EXPECT_EQ(9, v.iVal);

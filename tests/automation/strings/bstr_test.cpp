@@ -179,18 +179,17 @@ TEST(SysReAllocString, TextInsideTheReplacedString) {
 TEST(SysReAllocString, AllocationFailureLeavesVariableNull) {
     BSTR s = nullptr;
     INT result = FALSE;
-    const int runs = SweepOne(
-        [&] { s = Old(); }, [&] { result = SysReAllocString(&s, "replacement"); },
-        [&](bool fired) {
-            if (fired) {
-                EXPECT_EQ(result, FALSE);
-                EXPECT_EQ(s, nullptr);
-            } else {
-                EXPECT_EQ(result, TRUE);
-                ExpectBstr(s, "replacement");
-            }
-            SysFreeString(s);
-        });
+    const int runs = SweepOne([&] { s = Old(); }, [&] { result = SysReAllocString(&s, "replacement"); },
+                              [&](bool fired) {
+                                  if (fired) {
+                                      EXPECT_EQ(result, FALSE);
+                                      EXPECT_EQ(s, nullptr);
+                                  } else {
+                                      EXPECT_EQ(result, TRUE);
+                                      ExpectBstr(s, "replacement");
+                                  }
+                                  SysFreeString(s);
+                              });
     EXPECT_EQ(runs, 2);
 }
 

@@ -35,6 +35,8 @@ TEST_P(Utf8Decode, GivesExactCodePoints) {
             << "element " << i;
 }
 
+// One case a line.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, Utf8Decode,
     ::testing::Values(
@@ -70,6 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
              L"abcdefg\u20AC" L"abcdefgh" + std::wstring(1, 0x1F600)},
         Case{"NulRun", std::string(19, '\0'), std::wstring(19, L'\0')}),
     [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
+// clang-format on
 
 // A bad byte at every position of a long ASCII run, so that it lands at every
 // offset of the eight-byte groups, before, inside and after them.

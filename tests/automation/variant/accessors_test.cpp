@@ -44,16 +44,11 @@ constexpr Accessor Make(const char* name, VARTYPE wanted) {
 }
 
 const Accessor kAccessors[] = {
-    Make<double, VariantToDouble>("Double", VT_R8),
-    Make<float, VariantToFloat>("Float", VT_R4),
-    Make<std::int8_t, VariantToInt8>("Int8", VT_I1),
-    Make<std::uint8_t, VariantToUInt8>("UInt8", VT_UI1),
-    Make<std::int16_t, VariantToInt16>("Int16", VT_I2),
-    Make<std::uint16_t, VariantToUInt16>("UInt16", VT_UI2),
-    Make<std::int32_t, VariantToInt32>("Int32", VT_I4),
-    Make<std::uint32_t, VariantToUInt32>("UInt32", VT_UI4),
-    Make<std::int64_t, VariantToInt64>("Int64", VT_I8),
-    Make<std::uint64_t, VariantToUInt64>("UInt64", VT_UI8),
+    Make<double, VariantToDouble>("Double", VT_R8),     Make<float, VariantToFloat>("Float", VT_R4),
+    Make<std::int8_t, VariantToInt8>("Int8", VT_I1),    Make<std::uint8_t, VariantToUInt8>("UInt8", VT_UI1),
+    Make<std::int16_t, VariantToInt16>("Int16", VT_I2), Make<std::uint16_t, VariantToUInt16>("UInt16", VT_UI2),
+    Make<std::int32_t, VariantToInt32>("Int32", VT_I4), Make<std::uint32_t, VariantToUInt32>("UInt32", VT_UI4),
+    Make<std::int64_t, VariantToInt64>("Int64", VT_I8), Make<std::uint64_t, VariantToUInt64>("UInt64", VT_UI8),
 };
 
 std::uint64_t WrittenPart(const Accessor& a, std::uint64_t bits) {
@@ -146,8 +141,7 @@ TEST_P(Accessor_Numeric, NumbersAllocateNothing) {
     EXPECT_EQ(0u, counter.Count());
 }
 
-INSTANTIATE_TEST_SUITE_P(All, Accessor_Numeric, ::testing::ValuesIn(kAccessors),
-                         NameOf());
+INSTANTIATE_TEST_SUITE_P(All, Accessor_Numeric, ::testing::ValuesIn(kAccessors), NameOf());
 
 TEST(Accessor, NumericExamples) {
     std::int32_t i32 = 0;
@@ -280,7 +274,9 @@ TEST(WideStringAlloc, DecodesUtf8) {
 }
 
 TEST(WideStringAlloc, DecodedNulEndsTheTextAndTheRestIsZero) {
-    VARIANT v = String("a\xC0\x80" "b");  // an over-long form of U+0000
+    VARIANT v = String(
+        "a\xC0\x80"
+        "b");  // an over-long form of U+0000
     wchar_t* out = nullptr;
     ASSERT_EQ(S_OK, VariantToWideStringAlloc(&v, &out));
     ASSERT_NE(nullptr, out);
@@ -380,9 +376,7 @@ TEST_P(IntegerOrString_Types, DirectAndByReference) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    All, IntegerOrString_Types, ::testing::ValuesIn(kIntegerCases),
-    NameOf());
+INSTANTIATE_TEST_SUITE_P(All, IntegerOrString_Types, ::testing::ValuesIn(kIntegerCases), NameOf());
 
 TEST(IntegerOrString, StringIsHandedOutWithoutACopy) {
     VARIANT v = String("abc");

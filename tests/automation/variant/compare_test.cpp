@@ -164,8 +164,7 @@ TEST_P(VarCmp_Pairs, GivesTheOrderOfItsRule) {
     EXPECT_EQ(0, std::memcmp(&rightBefore, right.get(), sizeof(VARIANT)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rules, VarCmp_Pairs, ::testing::ValuesIn(kCases),
-                         NameOf());
+INSTANTIATE_TEST_SUITE_P(Rules, VarCmp_Pairs, ::testing::ValuesIn(kCases), NameOf());
 
 TEST(VarCmp, NullOperandGivesVarcmpNull) {
     const Built v(Int(VT_I4, 1));
@@ -213,8 +212,7 @@ TEST_P(VarCmp_Throws, TheParsersExceptionPassesThrough) {
     EXPECT_EQ(1234, errno);
 }
 
-INSTANTIATE_TEST_SUITE_P(Parsers, VarCmp_Throws, ::testing::ValuesIn(kThrowing),
-                         NameOf());
+INSTANTIATE_TEST_SUITE_P(Parsers, VarCmp_Throws, ::testing::ValuesIn(kThrowing), NameOf());
 
 TEST(VarCmp, NumbersAndParsedTextAllocateNothing) {
     const Built i4(Int(VT_I4, 7));

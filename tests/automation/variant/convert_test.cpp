@@ -19,8 +19,8 @@ namespace {
 
 using zentrel::test::AllocationCounter;
 using zentrel::test::AllocationFailure;
-using zentrel::test::FakeUnknown;
 using zentrel::test::FailureMode;
+using zentrel::test::FakeUnknown;
 using zentrel::test::Integer;
 using zentrel::test::Interface;
 using zentrel::test::Real;
@@ -76,65 +76,73 @@ struct Row {
 };
 
 constexpr Expected kZeros{0, 0, 0, 0, 0, 0, 0, 0, 0, 0.0f, 0.0};
-constexpr Expected kMinusOne{0xFF, 0xFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, kAllOnes, kAllOnes, -1.0f, -1.0};
+constexpr Expected kMinusOne{0xFF,       0xFF,     0xFFFF,   0xFFFF, 0xFFFF, 0xFFFFFFFF,
+                             0xFFFFFFFF, kAllOnes, kAllOnes, -1.0f,  -1.0};
 // A double beyond the 32-bit intermediate: -2^31 there (low bits 0); the 64-bit
 // one is out of range as well, so VT_UI4 gets the low half of -2^63 and VT_UI8 2^63.
-constexpr Expected FloatingOverflow(float r4, double r8) {
-    return {0, 0, 0, 0, 0, 0x80000000, 0, kTop, kTop, r4, r8};
-}
+constexpr Expected FloatingOverflow(float r4, double r8) { return {0, 0, 0, 0, 0, 0x80000000, 0, kTop, kTop, r4, r8}; }
 
 const Row kRows[] = {
     // floating sources
     {"R8_0", Real(0.0), kZeros},
     {"R8_minus1", Real(-1.0), kMinusOne},
-    {"R8_2pow31", Real(0x1p31),
-     {0, 0, 0, 0, 0, 0x80000000, 0x80000000, 0x80000000, 0x80000000, 0x1p31f, 0x1p31}},
+    {"R8_2pow31", Real(0x1p31), {0, 0, 0, 0, 0, 0x80000000, 0x80000000, 0x80000000, 0x80000000, 0x1p31f, 0x1p31}},
     {"R8_2pow63", Real(0x1p63), {0, 0, 0, 0, 0, 0x80000000, 0, kTop, kTop, 0x1p63f, 0x1p63}},
-    {"R8_below2pow64", Real(0x1.fffffffffffffp63),
+    {"R8_below2pow64",
+     Real(0x1.fffffffffffffp63),
      {0, 0, 0, 0, 0, 0x80000000, 0, kTop, 0xFFFFFFFFFFFFF800, 0x1p64f, 0x1.fffffffffffffp63}},
     {"R8_2pow64", Real(0x1p64), FloatingOverflow(0x1p64f, 0x1p64)},
     {"R8_NaN", Real(kNaN), FloatingOverflow(std::numeric_limits<float>::quiet_NaN(), kNaN)},
     {"R8_inf", Real(kInf), FloatingOverflow(std::numeric_limits<float>::infinity(), kInf)},
     {"R8_minusinf", Real(-kInf), FloatingOverflow(-std::numeric_limits<float>::infinity(), -kInf)},
     {"R8_minus2pow63", Real(-0x1p63), {0, 0, 0, 0, 0, 0x80000000, 0, kTop, kTop, -0x1p63f, -0x1p63}},
-    {"R8_minus2_9", Real(-2.9),
+    {"R8_minus2_9",
+     Real(-2.9),
      {0xFE, 0xFE, 0xFFFE, 0xFFFE, 0xFFFE, 0xFFFFFFFE, 0xFFFFFFFE, kAllOnes - 1, kAllOnes - 1, -2.9f, -2.9}},
     {"R8_2_9", Real(2.9), {2, 2, 2, 2, 2, 2, 2, 2, 2, 2.9f, 2.9}},
     {"R8_3e9", Real(3e9), {0, 0, 0, 0, 0, 0x80000000, 3000000000u, 3000000000u, 3000000000u, 3e9f, 3e9}},
-    {"R8_int32max_9", Real(2147483647.9),
+    {"R8_int32max_9",
+     Real(2147483647.9),
      {0xFF, 0xFF, 0xFFFF, 0xFFFF, 0xFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x1p31f, 2147483647.9}},
-    {"R8_int32min_9", Real(-2147483648.9),
+    {"R8_int32min_9",
+     Real(-2147483648.9),
      {0, 0, 0, 0, 0, 0x80000000, 0x80000000, 0xFFFFFFFF80000000, 0xFFFFFFFF80000000, -0x1p31f, -2147483648.9}},
     {"R8_beyondSingle", Real(1e300), FloatingOverflow(std::numeric_limits<float>::infinity(), 1e300)},
-    {"R8_justAboveFltMax", Real(0x1.fffffefp127),
-     FloatingOverflow(std::numeric_limits<float>::max(), 0x1.fffffefp127)},
+    {"R8_justAboveFltMax", Real(0x1.fffffefp127), FloatingOverflow(std::numeric_limits<float>::max(), 0x1.fffffefp127)},
     {"R8_halfwayAboveFltMax", Real(0x1.ffffffp127),
      FloatingOverflow(std::numeric_limits<float>::infinity(), 0x1.ffffffp127)},
     {"R4_1_5", Single(1.5f), {1, 1, 1, 1, 1, 1, 1, 1, 1, 1.5f, 1.5}},
-    {"R4_minus2_5", Single(-2.5f),
+    {"R4_minus2_5",
+     Single(-2.5f),
      {0xFE, 0xFE, 0xFFFE, 0xFFFE, 0xFFFE, 0xFFFFFFFE, 0xFFFFFFFE, kAllOnes - 1, kAllOnes - 1, -2.5f, -2.5}},
     // signed sources
     {"I8_0", Integer(VT_I8, 0), kZeros},
     {"I8_minus1", Integer(VT_I8, kAllOnes), kMinusOne},
-    {"I8_2pow31", Integer(VT_I8, 0x80000000),
+    {"I8_2pow31",
+     Integer(VT_I8, 0x80000000),
      {0, 0, 0, 0, 0, 0x80000000, 0x80000000, 0x80000000, 0x80000000, 0x1p31f, 0x1p31}},
     {"I8_min", Integer(VT_I8, kTop), {0, 0, 0, 0, 0, 0, 0, kTop, kTop, -0x1p63f, -0x1p63}},
-    {"I8_max", Integer(VT_I8, kTop - 1),
+    {"I8_max",
+     Integer(VT_I8, kTop - 1),
      {0xFF, 0xFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, kTop - 1, kTop - 1, 0x1p63f, 0x1p63}},
     {"I1_minus1", Integer(VT_I1, 0xFF), kMinusOne},
-    {"I2_minus2", Integer(VT_I2, 0xFFFE),
+    {"I2_minus2",
+     Integer(VT_I2, 0xFFFE),
      {0xFE, 0xFE, 0xFFFE, 0xFFFE, 0xFFFE, 0xFFFFFFFE, 0xFFFFFFFE, kAllOnes - 1, kAllOnes - 1, -2.0f, -2.0}},
     {"I4_300", Integer(VT_I4, 300), {44, 44, 300, 300, 300, 300, 300, 300, 300, 300.0f, 300.0}},
     {"INT_minus1", Integer(VT_INT, 0xFFFFFFFF), kMinusOne},
     // unsigned sources
     {"UI8_0", Integer(VT_UI8, 0), kZeros},
-    {"UI8_2pow31", Integer(VT_UI8, 0x80000000),
+    {"UI8_2pow31",
+     Integer(VT_UI8, 0x80000000),
      {0, 0, 0, 0, 0, 0x80000000, 0x80000000, 0x80000000, 0x80000000, 0x1p31f, 0x1p31}},
     {"UI8_2pow63", Integer(VT_UI8, kTop), {0, 0, 0, 0, 0, 0, 0, kTop, kTop, 0x1p63f, 0x1p63}},
     {"UI8_2pow63plus1", Integer(VT_UI8, kTop + 1), {1, 1, 1, 1, 1, 1, 1, kTop + 1, kTop + 1, 0x1p63f, 0x1p63}},
-    {"UI8_max", Integer(VT_UI8, kAllOnes),
+    {"UI8_max",
+     Integer(VT_UI8, kAllOnes),
      {0xFF, 0xFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, kAllOnes, kAllOnes, 0x1p64f, 0x1p64}},
-    {"UI4_max", Integer(VT_UI4, 0xFFFFFFFF),
+    {"UI4_max",
+     Integer(VT_UI4, 0xFFFFFFFF),
      {0xFF, 0xFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x1p32f, 4294967295.0}},
     {"UI1_200", Integer(VT_UI1, 200), {200, 200, 200, 200, 200, 200, 200, 200, 200, 200.0f, 200.0}},
     {"UINT_7", Integer(VT_UINT, 7), {7, 7, 7, 7, 7, 7, 7, 7, 7, 7.0f, 7.0}},
@@ -147,25 +155,35 @@ struct NumericTarget {
     Field field;
 };
 const NumericTarget kNumericTargets[] = {
-    {"I1", VT_I1, Field::I1},       {"UI1", VT_UI1, Field::UI1},  {"I2", VT_I2, Field::I2},
-    {"UI2", VT_UI2, Field::UI2},    {"BOOL", VT_BOOL, Field::Bool}, {"I4", VT_I4, Field::I4},
-    {"INT", VT_INT, Field::I4},     {"UI4", VT_UI4, Field::UI4},  {"UINT", VT_UINT, Field::UI4},
-    {"I8", VT_I8, Field::I8},       {"UI8", VT_UI8, Field::UI8},  {"R4", VT_R4, Field::R4},
+    {"I1", VT_I1, Field::I1},    {"UI1", VT_UI1, Field::UI1},    {"I2", VT_I2, Field::I2},
+    {"UI2", VT_UI2, Field::UI2}, {"BOOL", VT_BOOL, Field::Bool}, {"I4", VT_I4, Field::I4},
+    {"INT", VT_INT, Field::I4},  {"UI4", VT_UI4, Field::UI4},    {"UINT", VT_UINT, Field::UI4},
+    {"I8", VT_I8, Field::I8},    {"UI8", VT_UI8, Field::UI8},    {"R4", VT_R4, Field::R4},
     {"R8", VT_R8, Field::R8},
 };
 
 std::uint64_t ExpectedBits(const Expected& e, Field f) {
     switch (f) {
-        case Field::I1: return e.i1;
-        case Field::UI1: return e.ui1;
-        case Field::I2: return e.i2;
-        case Field::UI2: return e.ui2;
-        case Field::Bool: return e.boolean;
-        case Field::I4: return e.i4;
-        case Field::UI4: return e.ui4;
-        case Field::I8: return e.i8;
-        case Field::UI8: return e.ui8;
-        default: return 0;
+        case Field::I1:
+            return e.i1;
+        case Field::UI1:
+            return e.ui1;
+        case Field::I2:
+            return e.i2;
+        case Field::UI2:
+            return e.ui2;
+        case Field::Bool:
+            return e.boolean;
+        case Field::I4:
+            return e.i4;
+        case Field::UI4:
+            return e.ui4;
+        case Field::I8:
+            return e.i8;
+        case Field::UI8:
+            return e.ui8;
+        default:
+            return 0;
     }
 }
 
@@ -192,7 +210,9 @@ TEST_P(ChangeType_Numeric, GivesTheTablesValueInAFreshRecord) {
                 EXPECT_EQ(row.expected.r8, dest.dblVal);
             }
             break;
-        default: EXPECT_EQ(ExpectedBits(row.expected, target.field), dest.ullVal); break;
+        default:
+            EXPECT_EQ(ExpectedBits(row.expected, target.field), dest.ullVal);
+            break;
     }
     // A conversion to another type builds the record afresh; a same-type copy
     // carries the source's other bytes, which are zero here too.
@@ -318,8 +338,13 @@ TEST(ChangeType, BooleanTargetKeepsTheLow16Bits) {
 }
 
 TEST(ChangeType, SourcesWithoutANumberSucceedWithZero) {
-    VARIANT sources[] = {Integer(VT_BOOL, 0xFFFF), Integer(VT_EMPTY, 0), Integer(VT_NULL, 0), Integer(VT_CY, 123),
-                         Integer(VT_DATE, 0x4000000000000000), Integer(VT_ERROR, 5), String("12")};
+    VARIANT sources[] = {Integer(VT_BOOL, 0xFFFF),
+                         Integer(VT_EMPTY, 0),
+                         Integer(VT_NULL, 0),
+                         Integer(VT_CY, 123),
+                         Integer(VT_DATE, 0x4000000000000000),
+                         Integer(VT_ERROR, 5),
+                         String("12")};
     for (const VARIANT& src : sources) {
         for (VARTYPE vt : {VT_I1, VT_I4, VT_UI8, VT_R4, VT_R8}) {
             VARIANT dest = Sentinel();
