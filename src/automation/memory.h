@@ -31,13 +31,16 @@ inline bool AllocationFails() noexcept { return fault::ShouldFail(); }
 constexpr bool AllocationFails() noexcept { return false; }
 #endif
 
+// A zero-byte request (an array without elements) still gets a valid block, on
+// every platform, so that null always means the allocation failed.
 inline void* Malloc(std::size_t size) noexcept {
     if (AllocationFails()) return nullptr;
-    return std::malloc(size);
+    return std::malloc(size != 0 ? size : 1);
 }
 
 inline void* Calloc(std::size_t count, std::size_t size) noexcept {
     if (AllocationFails()) return nullptr;
+    if (count == 0 || size == 0) count = size = 1;
     return std::calloc(count, size);
 }
 

@@ -255,7 +255,7 @@ HRESULT SafeArrayQueryElement(SAFEARRAY* psa, ULONG index, REFIID riid, void** o
         ((features & FADF_HAVEVARTYPE) != 0 && (KoAtlCom::detail::ReadPrefixVartype(psa) | 0x4u) == VT_UNKNOWN);
     if (!ofInterfaces) return E_INVALIDARG;
     // The element must exist and be an object before it can be asked anything.
-    if (psa->cbElements != sizeof(IUnknown*) || !HasElementStorage(*psa)) return E_INVALIDARG;
+    if (psa->cbElements != sizeof(void*) || !HasElementStorage(*psa)) return E_INVALIDARG;
     if (index >= SafeArrayElementCount(psa)) return DISP_E_BADINDEX;
     if (out == nullptr) return E_POINTER;
     IUnknown* object = *reinterpret_cast<IUnknown**>(ElementAt(*psa, index));

@@ -26,8 +26,8 @@ enum class Kind : std::uint8_t { None, Signed, Unsigned, Floating, String, Boole
 
 constexpr std::array<Kind, 24> kKinds = [] {
     std::array<Kind, 24> kinds{};
-    for (VARTYPE vt = 0; vt < kinds.size(); ++vt) {
-        switch (NumericClassOf(vt)) {
+    for (std::size_t vt = 0; vt < kinds.size(); ++vt) {
+        switch (NumericClassOf(static_cast<VARTYPE>(vt))) {
             case NumericClass::Signed:
                 kinds[vt] = Kind::Signed;
                 break;
