@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "automation/automation.h"
+#include "fuzz_input.h"
 
 namespace {
 
@@ -33,28 +34,8 @@ struct Counted final : IDispatch {
 
 Counted objects[3];
 
-class Input {
-public:
-    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    bool empty() const { return size_ == 0; }
-    std::uint8_t Byte() {
-        if (size_ == 0) return 0;
-        --size_;
-        return *data_++;
-    }
-    unsigned Below(unsigned n) { return Byte() % n; }
-    LONG SmallSigned() { return static_cast<LONG>(Below(9)) - 4; }
-    // Up to 8 bytes taken from the input, for plain values and string text.
-    std::size_t Bytes(unsigned char* out, std::size_t max) {
-        std::size_t n = Below(static_cast<unsigned>(max) + 1);
-        for (std::size_t i = 0; i < n; ++i) out[i] = Byte();
-        return n;
-    }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-};
+// A lower bound near 0, of either sign.
+LONG SmallSigned(FuzzInput& in) { return static_cast<LONG>(in.Below(9)) - 4; }
 
 constexpr VARTYPE kTypes[] = {VT_I1, VT_UI1, VT_I2,   VT_BOOL,    VT_I4,       VT_R4,      VT_R8,
                               VT_CY, VT_I8,  VT_BSTR, VT_UNKNOWN, VT_DISPATCH, VT_VARIANT, VT_DECIMAL};
@@ -67,20 +48,20 @@ struct State {
         for (SAFEARRAY* psa : arrays) SafeArrayDestroy(psa);
     }
 
-    SAFEARRAY*& Slot(Input& in) { return arrays[in.Below(kSlots)]; }
+    SAFEARRAY*& Slot(FuzzInput& in) { return arrays[in.Below(kSlots)]; }
 };
 
-SAFEARRAY* Create(Input& in) {
+SAFEARRAY* Create(FuzzInput& in) {
     const VARTYPE vt = kTypes[in.Below(sizeof kTypes / sizeof kTypes[0])];
     const UINT dims = in.Below(4);
-    if (dims == 0) return SafeArrayCreateVector(vt, in.SmallSigned(), in.Below(5));
+    if (dims == 0) return SafeArrayCreateVector(vt, SmallSigned(in), in.Below(5));
     SAFEARRAYBOUND bounds[3];
-    for (UINT k = 0; k < dims; ++k) bounds[k] = {in.Below(4), in.SmallSigned()};
+    for (UINT k = 0; k < dims; ++k) bounds[k] = {in.Below(4), SmallSigned(in)};
     return SafeArrayCreate(vt, dims, bounds);
 }
 
 // Indices for `psa`, mostly in range, sometimes just outside.
-void Indices(Input& in, const SAFEARRAY* psa, LONG* out) {
+void Indices(FuzzInput& in, const SAFEARRAY* psa, LONG* out) {
     for (UINT k = 0; k < psa->cDims && k < 3; ++k) {
         const SAFEARRAYBOUND& b = psa->rgsabound[psa->cDims - 1 - k];
         out[k] = b.lLbound + static_cast<LONG>(in.Below(b.cElements + 2)) - (in.Below(8) == 0 ? 1 : 0);
@@ -99,7 +80,7 @@ void ReleaseValue(const SAFEARRAY* psa, void* value) {
 }
 
 // A source variant of some type; `owned` tells whether it must be cleared.
-VARIANT SourceVariant(Input& in, State& state, LONG& referenced, bool& owned) {
+VARIANT SourceVariant(FuzzInput& in, State& state, LONG& referenced, bool& owned) {
     VARIANT v;
     VariantInit(&v);
     owned = true;
@@ -111,7 +92,7 @@ VARIANT SourceVariant(Input& in, State& state, LONG& referenced, bool& owned) {
             break;
         case 1:
             v.vt = VT_BSTR;
-            v.bstrVal = SysAllocStringLen(reinterpret_cast<char*>(text), static_cast<UINT>(in.Bytes(text, 8)));
+            v.bstrVal = SysAllocStringLen(reinterpret_cast<char*>(text), static_cast<UINT>(in.Take(text, in.Below(9))));
             break;
         case 2:
             v.vt = VT_UNKNOWN;
@@ -142,7 +123,7 @@ VARIANT SourceVariant(Input& in, State& state, LONG& referenced, bool& owned) {
     return v;
 }
 
-void Put(Input& in, State& state, SAFEARRAY* psa) {
+void Put(FuzzInput& in, State& state, SAFEARRAY* psa) {
     LONG index[3] = {};
     Indices(in, psa, index);
     const USHORT f = psa->fFeatures;
@@ -167,7 +148,7 @@ void Put(Input& in, State& state, SAFEARRAY* psa) {
         if (owned) VariantClear(&v);
     } else if (f & FADF_BSTR) {
         unsigned char text[8];
-        BSTR s = SysAllocStringLen(reinterpret_cast<char*>(text), static_cast<UINT>(in.Bytes(text, 8)));
+        BSTR s = SysAllocStringLen(reinterpret_cast<char*>(text), static_cast<UINT>(in.Take(text, in.Below(9))));
         SafeArrayPutElement(psa, index, &s);
         SysFreeString(s);
     } else if (f & (FADF_UNKNOWN | FADF_DISPATCH)) {
@@ -175,12 +156,12 @@ void Put(Input& in, State& state, SAFEARRAY* psa) {
         SafeArrayPutElement(psa, index, which == 3 ? nullptr : static_cast<IUnknown*>(&objects[which]));
     } else {
         unsigned char value[32] = {};
-        in.Bytes(value, 8);
+        in.Take(value, in.Below(9));
         if (psa->cbElements <= sizeof value) SafeArrayPutElement(psa, index, value);
     }
 }
 
-void Get(Input& in, SAFEARRAY* psa) {
+void Get(FuzzInput& in, SAFEARRAY* psa) {
     LONG index[3] = {};
     Indices(in, psa, index);
     alignas(8) unsigned char value[32];
@@ -189,7 +170,7 @@ void Get(Input& in, SAFEARRAY* psa) {
     if (SafeArrayGetElement(psa, index, value) == S_OK) ReleaseValue(psa, value);
 }
 
-void PointerOfIndex(Input& in, SAFEARRAY* psa) {
+void PointerOfIndex(FuzzInput& in, SAFEARRAY* psa) {
     LONG index[3] = {};
     Indices(in, psa, index);
     void* element = nullptr;
@@ -198,7 +179,7 @@ void PointerOfIndex(Input& in, SAFEARRAY* psa) {
     if (psa->cbElements <= sizeof copy) std::memcpy(copy, element, psa->cbElements);  // must be in bounds
 }
 
-void ByteVectors(Input& in, SAFEARRAY* psa) {
+void ByteVectors(FuzzInput& in, SAFEARRAY* psa) {
     BSTR text = nullptr;
     if (BstrFromVector(psa, &text) == S_OK) {
         SAFEARRAY* back = nullptr;
@@ -219,7 +200,7 @@ void ByteVectors(Input& in, SAFEARRAY* psa) {
     if (ByteVectorFromVariant(&borrowed, &bytes) == S_OK) SafeArrayDestroy(bytes);
 }
 
-void Step(Input& in, State& state) {
+void Step(FuzzInput& in, State& state) {
     SAFEARRAY*& slot = state.Slot(in);
     const unsigned op = in.Below(10);
     if (op == 0) {
@@ -240,7 +221,7 @@ void Step(Input& in, State& state) {
             PointerOfIndex(in, slot);
             break;
         case 5: {
-            const SAFEARRAYBOUND bound = {in.Below(5), in.SmallSigned()};
+            const SAFEARRAYBOUND bound = {in.Below(5), SmallSigned(in)};
             SafeArrayRedim(slot, &bound);
             break;
         }
@@ -284,7 +265,7 @@ void Step(Input& in, State& state) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Input in(data, size);
+    FuzzInput in(data, size);
     {
         State state;
         for (int steps = 0; steps < 256 && !in.empty(); ++steps) Step(in, state);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "automation/automation.h"
+#include "fuzz_input.h"
 
 namespace {
 
@@ -22,38 +23,6 @@ namespace {
 void Check(bool condition) {
     if (!condition) Fail();
 }
-
-class Input {
-public:
-    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    bool empty() const { return size_ == 0; }
-    std::uint8_t Byte() {
-        if (size_ == 0) return 0;
-        --size_;
-        return *data_++;
-    }
-    std::uint64_t Bits() {
-        std::uint64_t bits = 0;
-        const std::size_t n = size_ < 8 ? size_ : 8;
-        std::memcpy(&bits, data_, n);
-        data_ += n;
-        size_ -= n;
-        return bits;
-    }
-    // Up to `limit` bytes; the count comes from the input.
-    std::size_t Bytes(const std::uint8_t** out, std::size_t limit) {
-        std::size_t n = Byte() % (limit + 1);
-        if (n > size_) n = size_;
-        *out = data_;
-        data_ += n;
-        size_ -= n;
-        return n;
-    }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-};
 
 // An object whose references are counted, to prove that all are given back.
 class Counted final : public IDispatch {
@@ -93,15 +62,15 @@ struct Sample {
     }
 };
 
-BSTR MakeString(Input& in) {
+BSTR MakeString(FuzzInput& in) {
     const std::uint8_t* bytes;
-    const std::size_t n = in.Bytes(&bytes, 40);
+    const std::size_t n = in.View(&bytes, 40);
     return SysAllocStringLen(reinterpret_cast<const char*>(bytes), static_cast<UINT>(n));
 }
 
-SAFEARRAY* MakeByteArray(Input& in) {
+SAFEARRAY* MakeByteArray(FuzzInput& in) {
     const std::uint8_t* bytes;
-    const std::size_t n = in.Bytes(&bytes, 40);
+    const std::size_t n = in.View(&bytes, 40);
     const std::uint8_t shape = in.Byte();
     if ((shape & 3) == 3) {  // two dimensions
         const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(n / 2), 0}, {2, 1}};
@@ -113,7 +82,7 @@ SAFEARRAY* MakeByteArray(Input& in) {
 }
 
 // A scalar or a string, written into `v` (which must be empty).
-void MakeSimple(Input& in, VARIANT& v) {
+void MakeSimple(FuzzInput& in, VARIANT& v) {
     const std::uint8_t selector = in.Byte();
     if (selector % 5 == 0) {
         v.vt = VT_BSTR;
@@ -128,13 +97,13 @@ void MakeSimple(Input& in, VARIANT& v) {
 // variants and variant elements may point into them.
 using Pool = std::vector<std::unique_ptr<Sample>>;
 
-Sample& MakeSample(Input& in, Pool& pool, Counted& object, int depth);
+Sample& MakeSample(FuzzInput& in, Pool& pool, Counted& object, int depth);
 
-const VARIANT& MakeInner(Input& in, Pool& pool, Counted& object, int depth) {
+const VARIANT& MakeInner(FuzzInput& in, Pool& pool, Counted& object, int depth) {
     return MakeSample(in, pool, object, depth + 1).value;
 }
 
-Sample& MakeSample(Input& in, Pool& pool, Counted& object, int depth) {
+Sample& MakeSample(FuzzInput& in, Pool& pool, Counted& object, int depth) {
     Sample& s = *pool.emplace_back(std::make_unique<Sample>());
     switch (in.Byte() % 11) {
         case 0:
@@ -296,7 +265,7 @@ void Compare(const VARIANT& left, const VARIANT& right, ULONG flags) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Input in(data, size);
+    FuzzInput in(data, size);
     Counted object;
     {
         Pool pool;

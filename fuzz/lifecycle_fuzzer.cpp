@@ -9,6 +9,7 @@
 #include <deque>
 
 #include "automation/automation.h"
+#include "fuzz_input.h"
 
 namespace {
 
@@ -26,25 +27,6 @@ public:
     long count = 0;
 };
 
-class Input {
-public:
-    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-    std::uint32_t Below(std::uint32_t n) { return n == 0 ? 0 : Byte() % n; }
-    bool Done() const { return pos_ >= size_; }
-    std::size_t Take(void* out, std::size_t n) {
-        const std::size_t k = n < size_ - pos_ ? n : size_ - pos_;
-        std::memcpy(out, data_ + pos_, k);
-        pos_ += k;
-        return k;
-    }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-};
-
 constexpr int kMaxDepth = 3;
 constexpr ULONG kMaxElements = 6;
 
@@ -53,23 +35,23 @@ struct World {
     std::deque<VARIANT> referenced;  // storage that by-reference variants point at
 };
 
-BSTR MakeString(Input& in) {
+BSTR MakeString(FuzzInput& in) {
     char buffer[16];
     const std::size_t n = in.Take(buffer, in.Below(sizeof buffer + 1));
     return n == 0 && in.Byte() % 2 == 0 ? nullptr : SysAllocStringLen(buffer, static_cast<UINT>(n));
 }
 
-IUnknown* MakeObject(Input& in, World& world) {
+IUnknown* MakeObject(FuzzInput& in, World& world) {
     const std::uint32_t pick = in.Below(4);
     if (pick == 3) return nullptr;
     world.objects[pick].AddRef();
     return &world.objects[pick];
 }
 
-void BuildVariant(Input& in, World& world, VARIANT* v, int depth);
+void BuildVariant(FuzzInput& in, World& world, VARIANT* v, int depth);
 
 // An array of `vt` as a vector (inline data) or with 1 or 2 dimensions.
-SAFEARRAY* BuildArray(Input& in, World& world, VARTYPE vt, int depth) {
+SAFEARRAY* BuildArray(FuzzInput& in, World& world, VARTYPE vt, int depth) {
     SAFEARRAY* psa = nullptr;
     const std::uint32_t shape = in.Below(3);
     if (shape == 0) {
@@ -101,7 +83,7 @@ SAFEARRAY* BuildArray(Input& in, World& world, VARTYPE vt, int depth) {
     return psa;
 }
 
-void BuildVariant(Input& in, World& world, VARIANT* v, int depth) {
+void BuildVariant(FuzzInput& in, World& world, VARIANT* v, int depth) {
     VariantInit(v);
     static constexpr VARTYPE kArrayTypes[] = {VT_BSTR, VT_UNKNOWN, VT_DISPATCH, VT_VARIANT, VT_I4, VT_UI1, VT_R8};
     const std::uint32_t kind = in.Below(depth >= kMaxDepth ? 6 : 9);
@@ -201,14 +183,14 @@ void Check(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Input in(data, size);
+    FuzzInput in(data, size);
     World world;
     VARIANT root, copy, resolved;
     BuildVariant(in, world, &root, 0);
     VariantInit(&copy);
     VariantInit(&resolved);
 
-    while (!in.Done()) {
+    while (!in.empty()) {
         switch (in.Below(6)) {
             case 0: {
                 const HRESULT hr = VariantCopy(&copy, &root);
