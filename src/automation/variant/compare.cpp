@@ -67,15 +67,15 @@ constexpr HRESULT OrderText(int comparison) noexcept {
 
 // An integer operand (of type `vt`) in a mixed-sign comparison: unsigned values
 // are zero-extended and then read as signed, so 2^63 and above count as negative.
-[[gnu::always_inline]] inline std::int64_t SignedValue(const VARIANT& v, VARTYPE vt) noexcept {
+ZENTREL_ALWAYS_INLINE inline std::int64_t SignedValue(const VARIANT& v, VARTYPE vt) noexcept {
     return KindOf(vt) == Kind::Signed ? KoAtlCom::detail::ReadSigned(v, vt)
                                       : static_cast<std::int64_t>(KoAtlCom::detail::ReadUnsigned(v, vt));
 }
 
 // Two numbers, `left` read as type `lvt` and `right` as `rvt`. With constant
 // types (the pair table below) every dispatch folds away.
-[[gnu::always_inline]] inline HRESULT CompareNumbers(const VARIANT& left, VARTYPE lvt, const VARIANT& right,
-                                                     VARTYPE rvt) noexcept {
+ZENTREL_ALWAYS_INLINE inline HRESULT CompareNumbers(const VARIANT& left, VARTYPE lvt, const VARIANT& right,
+                                                    VARTYPE rvt) noexcept {
     if (KindOf(lvt) == Kind::Floating || KindOf(rvt) == Kind::Floating) {
         return OrderDoubles(KoAtlCom::detail::ReadAsDouble(left, lvt), KoAtlCom::detail::ReadAsDouble(right, rvt));
     }

@@ -60,7 +60,7 @@ HRESULT ChangeScalar(VARIANT* out, const VARIANT& src) noexcept {
     } else if constexpr (rule.action == TargetAction::Number) {
         value = KoAtlCom::detail::NumberBits(src, From, rule.number);
     } else if constexpr (rule.action == TargetAction::EmptyFromNull) {
-        if (From == VT_NULL) return DISP_E_TYPEMISMATCH;
+        if constexpr (From == VT_NULL) return DISP_E_TYPEMISMATCH;
     } else if constexpr (rule.action == TargetAction::NotImplemented) {
         return E_NOTIMPL;
     } else if constexpr (rule.action == TargetAction::Mismatch) {
