@@ -188,11 +188,11 @@ HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
     if (target->pvData == nullptr) return E_INVALIDARG;
     if (((source->fFeatures | target->fFeatures) & FADF_DATA_RELEASED) != 0) return E_INVALIDARG;
     if (!DataSize(*source)) return E_INVALIDARG;  // no block can hold it
-    if (source == target) return S_OK;
 
     target->fFeatures = (source->fFeatures & kCopiedFeatures) | (target->fFeatures & kTargetOwnFeatures);
     const ElementKind kind = KindOf(*source, KindOrder::Copy);
     if (kind == ElementKind::Record) return E_NOTIMPL;
+    if (source == target) return S_OK;  // the features above are already its own
     HRESULT status = S_OK;
     if (source->pvData != target->pvData) {
         status = CopyElements(kind, *source, *target);

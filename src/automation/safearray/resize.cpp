@@ -15,8 +15,9 @@ using namespace KoAtlCom::detail;
 // rgsabound[0] to change.
 HRESULT SafeArrayRedim(SAFEARRAY* psa, const SAFEARRAYBOUND* newBound) noexcept {
     if (psa == nullptr || (psa->fFeatures & FADF_FIXEDSIZE) != 0 || newBound == nullptr) return E_INVALIDARG;
-    if ((psa->fFeatures & (FADF_INLINE_DATA | FADF_STATIC)) != 0 || psa->cDims == 0) return E_INVALIDARG;
+    if ((psa->fFeatures & FADF_INLINE_DATA) != 0) return E_INVALIDARG;
     if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
+    if ((psa->fFeatures & FADF_STATIC) != 0 || psa->cDims == 0) return E_INVALIDARG;
 
     SAFEARRAYBOUND& last = psa->rgsabound[0];
     last.lLbound = newBound->lLbound;  // takes effect even when the count stays or growth fails

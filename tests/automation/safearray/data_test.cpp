@@ -308,6 +308,9 @@ TEST(CopyData_Records, AnswerNotImplementedAfterTakingFeatures) {
     EXPECT_EQ(E_NOTIMPL, SafeArrayCopyData(source.get(), target.get()));
     EXPECT_EQ(FADF_RECORD | FADF_HAVEVARTYPE, target->fFeatures);
     EXPECT_EQ(0, DataOf<LONG>(target.get())[0]);
+    // Onto itself as well: a record array is never copied, so it is never "already copied".
+    EXPECT_EQ(E_NOTIMPL, SafeArrayCopyData(source.get(), source.get()));
+    EXPECT_EQ(FADF_RECORD | FADF_HAVEVARTYPE, source->fFeatures);
 }
 
 TEST(CopyData_Variants, AMiddleFailureIsNotHiddenByALaterSuccess) {

@@ -24,6 +24,9 @@ TEST(Redim_Refusals, NullFixedSizeInlineStaticAndLocked) {
     EXPECT_EQ(E_INVALIDARG, SafeArrayRedim(&noDimensions, &next));
     psa->cLocks = 1;
     EXPECT_EQ(DISP_E_ARRAYISLOCKED, SafeArrayRedim(psa.get(), &next));
+    psa->fFeatures |= FADF_STATIC;  // the lock is reported first
+    EXPECT_EQ(DISP_E_ARRAYISLOCKED, SafeArrayRedim(psa.get(), &next));
+    psa->fFeatures &= ~FADF_STATIC;
     psa->cLocks = 0;
     EXPECT_EQ(2u, psa->rgsabound[0].cElements);
     EXPECT_EQ(0, psa->rgsabound[0].lLbound);
