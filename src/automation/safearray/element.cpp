@@ -55,12 +55,14 @@ unsigned char* ElementAt(const SAFEARRAY& array, std::uint64_t flat) noexcept {
 }
 
 // Index resolution shared by the three index operations, after their own null
-// checks. An array without dimensions or without element storage names no
-// element (E_INVALIDARG).
+// checks. An array without dimensions names no element (E_INVALIDARG); the
+// indices are checked next (DISP_E_BADINDEX), and only then is an array
+// without element storage refused (E_INVALIDARG).
 HRESULT ResolveElement(const SAFEARRAY& array, const LONG* indices, unsigned char** element) noexcept {
-    if (array.cDims == 0 || !HasElementStorage(array)) return E_INVALIDARG;
+    if (array.cDims == 0) return E_INVALIDARG;
     std::uint64_t flat;
     if (const HRESULT hr = FlatIndexOf(array, indices, &flat); FAILED(hr)) return hr;
+    if (!HasElementStorage(array)) return E_INVALIDARG;
     *element = ElementAt(array, flat);
     return S_OK;
 }
@@ -257,7 +259,6 @@ HRESULT SafeArrayQueryElement(SAFEARRAY* psa, ULONG index, REFIID riid, void** o
     // The element must exist and be an object before it can be asked anything.
     if (psa->cbElements != sizeof(void*) || !HasElementStorage(*psa)) return E_INVALIDARG;
     if (index >= SafeArrayElementCount(psa)) return DISP_E_BADINDEX;
-    if (out == nullptr) return E_POINTER;
     IUnknown* object = *reinterpret_cast<IUnknown**>(ElementAt(*psa, index));
     if (object == nullptr) return E_POINTER;
     return object->QueryInterface(riid, out);

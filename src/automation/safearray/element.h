@@ -14,5 +14,7 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* indices, void* pv) noexc
 HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* indices, void* pv) noexcept;
 HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, const LONG* indices, void** out) noexcept;
 
-// QueryInterface on the interface element at flat index `index`.
+// QueryInterface on the interface element at flat index `index`; riid and
+// `out` go to the element unchecked. An index beyond the element count gives
+// DISP_E_BADINDEX and a null element E_POINTER, without a call.
 HRESULT SafeArrayQueryElement(SAFEARRAY* psa, ULONG index, REFIID riid, void** out) noexcept;

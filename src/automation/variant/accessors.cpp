@@ -169,8 +169,8 @@ std::uint64_t Widen(const void* value) noexcept {
 }  // namespace
 
 HRESULT VariantToIntegerOrString(const VARIANT* v, std::uint64_t* integer, BSTR* string) noexcept {
-    if (integer == nullptr || string == nullptr) return E_POINTER;
-    if (*integer != 0 || *string == nullptr || v == nullptr) return E_INVALIDARG;
+    if (integer == nullptr || string == nullptr || *integer != 0 || *string == nullptr || v == nullptr)
+        return E_INVALIDARG;
     const VARTYPE base = v->vt & ~VT_BYREF;
     const Slot slot = base < kSlots.size() ? kSlots[base] : Slot::None;
     if (slot == Slot::None) return S_OK;

@@ -31,6 +31,6 @@ HRESULT VariantToWideStringAlloc(const VARIANT* v, wchar_t** out);
 
 // Takes an integer or a BSTR (not copied) out of a variant without conversion.
 // On entry *integer must be 0 and *string non-null, else E_INVALIDARG; also
-// E_INVALIDARG for a null `v` or a by-reference variant with a null reference,
-// E_POINTER for a null slot address. Any other type: S_OK, nothing written.
+// E_INVALIDARG for a null slot address, a null `v` or a by-reference variant
+// with a null reference. Any other type: S_OK, nothing written.
 HRESULT VariantToIntegerOrString(const VARIANT* v, std::uint64_t* integer, BSTR* string) noexcept;

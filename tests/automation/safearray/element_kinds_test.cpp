@@ -221,9 +221,11 @@ TEST(InterfaceElement_Query, AsksTheElementItself) {
     EXPECT_EQ(E_POINTER, SafeArrayQueryElement(array.get(), 2, IID_IUnknown, &out));  // null element
     EXPECT_EQ(DISP_E_BADINDEX, SafeArrayQueryElement(array.get(), 3, IID_IUnknown, &out));
     EXPECT_EQ(DISP_E_BADINDEX, SafeArrayQueryElement(array.get(), 0xFFFFFFFFu, IID_IUnknown, &out));
-    EXPECT_EQ(E_POINTER, SafeArrayQueryElement(array.get(), 0, IID_IUnknown, nullptr));
     EXPECT_EQ(static_cast<void*>(&out), out);
     EXPECT_EQ(1, plain.queries());
+    // A null out-parameter is the element's to answer.
+    EXPECT_EQ(E_POINTER, SafeArrayQueryElement(array.get(), 0, IID_IUnknown, nullptr));
+    EXPECT_EQ(2, plain.queries());
 }
 
 TEST(InterfaceElement_Query, OnlyArraysOfInterfacesQualify) {

@@ -187,6 +187,9 @@ TEST(Index_Resolution, NullArgumentsNoDimensionsAndNoStorageAreInvalid) {
     EXPECT_EQ(E_INVALIDARG, SafeArrayGetElement(noData.get(), index, &value));
     EXPECT_EQ(E_INVALIDARG, SafeArrayPtrOfIndex(noData.get(), index, &element));
     EXPECT_EQ(nullptr, element);
+    const LONG beyond[] = {2};  // a bad index is reported before the missing storage
+    EXPECT_EQ(DISP_E_BADINDEX, SafeArrayGetElement(noData.get(), beyond, &value));
+    EXPECT_EQ(DISP_E_BADINDEX, SafeArrayPtrOfIndex(noData.get(), beyond, &element));
 }
 
 TEST(Index_Resolution, ReleasedInlineDataIsNotReadAgain) {

@@ -408,9 +408,9 @@ TEST(IntegerOrString, SlotsMustHoldTheirEntryValues) {
     EXPECT_EQ(E_INVALIDARG, VariantToIntegerOrString(&v, &integer, &string));
     EXPECT_EQ(0u, integer);
     EXPECT_EQ(nullptr, string);
-    EXPECT_EQ(E_POINTER, VariantToIntegerOrString(&v, nullptr, &string));
+    EXPECT_EQ(E_INVALIDARG, VariantToIntegerOrString(&v, nullptr, &string));
     string = text;
-    EXPECT_EQ(E_POINTER, VariantToIntegerOrString(&v, &integer, nullptr));
+    EXPECT_EQ(E_INVALIDARG, VariantToIntegerOrString(&v, &integer, nullptr));
     EXPECT_EQ(E_INVALIDARG, VariantToIntegerOrString(nullptr, &integer, &string));
     VARIANT nullReference{};
     nullReference.vt = VT_BYREF | VT_I4;
