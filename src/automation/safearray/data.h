@@ -23,10 +23,12 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) noexcept;
 // compared, lower bounds not). E_INVALIDARG for a null array, another shape or
 // element size, a target without data or a source or target whose inline data
 // was released; S_OK with nothing done when the source has no data, and with
-// only the features and prefix taken when the two share their storage. The target takes the source's features except
-// the storage bits, and keeps its own FADF_INLINE_DATA, FADF_STATIC, FADF_AUTO, FADF_EMBEDDED and FADF_FIXEDSIZE.
-// Strings stop at the first copy that comes back null (E_OUTOFMEMORY; a source string of length 0 counts); records
-// answer E_NOTIMPL; variant elements are all attempted and the status is that of the last one that failed.
+// only the features and prefix taken when the two share their storage. The
+// target takes the source's features except the storage bits, and keeps its own
+// FADF_INLINE_DATA, FADF_STATIC, FADF_AUTO, FADF_EMBEDDED and FADF_FIXEDSIZE.
+// Strings stop at the first copy that comes back null (E_OUTOFMEMORY; a source
+// string of length 0 counts); records answer E_NOTIMPL; variant elements are
+// all attempted and the status is that of the last one that failed.
 HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept;
 
 // A deep copy with its own data block. E_INVALIDARG for a null `out` or a

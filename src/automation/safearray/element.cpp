@@ -28,22 +28,26 @@ bool HasElementStorage(const SAFEARRAY& array) noexcept {
 }
 
 // The flat index of the element that `indices` (one per dimension, caller's
-// order) names: the first dimension varies fastest, so the flat index is
-// (((i[n-1] - lb) × c[n-2] + (i[n-2] - lb)) × c[n-3] + ...) + (i[0] - lb),
-// evaluated here from the last dimension (rgsabound[0]) inwards. Any index out
-// of its dimension's range gives DISP_E_BADINDEX and nothing is written; which
-// one is looked at first makes no difference to the result. Offsets and the
-// flat index are 64-bit, so every index up to the top of the LONG range is
-// accepted and arrays of more than 2^32 elements are addressed correctly.
+// order) names. The first dimension varies fastest and its bound is stored
+// last (rgsabound[cDims - 1]), so the indices are taken first to last against
+// the bounds from the end, each offset scaled by the product of the counts
+// before it. Any index out of its dimension's range gives DISP_E_BADINDEX and
+// nothing is written. Offsets, strides and the flat index are 64-bit, so every
+// index up to the top of the LONG range is accepted and arrays of more than
+// 2^32 elements are addressed correctly; the strides do not depend on the
+// offsets, so the multiplications overlap.
 HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* flat) noexcept {
     std::uint64_t position = 0;
-    const SAFEARRAYBOUND* bound = array.rgsabound;
-    for (const LONG* index = indices + array.cDims; index-- != indices; ++bound) {
+    std::uint64_t stride = 1;
+    const SAFEARRAYBOUND* bound = array.rgsabound + array.cDims;
+    for (const LONG* index = indices; index != indices + array.cDims; ++index) {
+        --bound;
         // Below the lower bound the offset wraps to a huge value: one compare
         // checks both ends.
         const auto offset = static_cast<std::uint64_t>(std::int64_t{*index} - bound->lLbound);
         if (offset >= bound->cElements) return DISP_E_BADINDEX;
-        position = position * bound->cElements + offset;
+        position += offset * stride;
+        stride *= bound->cElements;
     }
     *flat = position;
     return S_OK;
