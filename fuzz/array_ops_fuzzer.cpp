@@ -3,6 +3,12 @@
 // copy, destroy (data or all), byte-vector round trips. Under ASan this checks
 // that nothing is read out of bounds or after it was freed; at the end every
 // array is destroyed and every interface reference must have come back.
+//
+// Putting an array into an element of a variant array copies it, nested arrays
+// included, so putting an array into itself again and again doubles it each
+// time. Every step that adds a copy first checks that the elements alive in all
+// slots together, nested ones included, and the depth of nesting stay within a
+// small bound: any input then runs in a few milliseconds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +46,32 @@ LONG SmallSigned(FuzzInput& in) { return static_cast<LONG>(in.Below(9)) - 4; }
 constexpr VARTYPE kTypes[] = {VT_I1, VT_UI1, VT_I2,   VT_BOOL,    VT_I4,       VT_R4,      VT_R8,
                               VT_CY, VT_I8,  VT_BSTR, VT_UNKNOWN, VT_DISPATCH, VT_VARIANT, VT_DECIMAL};
 constexpr int kSlots = 4;
+constexpr std::uint64_t kMaxElements = 256;  // alive in all slots, nested arrays included
+constexpr unsigned kMaxDepth = 4;            // arrays inside variants inside arrays ...
+
+// The elements an array holds, those of the arrays in its variant elements
+// included (each descriptor counts as one more), and how deep they nest.
+struct Extent {
+    std::uint64_t elements = 0;
+    unsigned depth = 0;
+};
+
+Extent Measure(const SAFEARRAY* psa) {
+    Extent extent;
+    if (psa == nullptr) return extent;
+    const std::uint64_t n = SafeArrayElementCount(psa);
+    extent = {n + 1, 1};
+    if ((psa->fFeatures & FADF_VARIANT) == 0 || (psa->fFeatures & FADF_DATA_RELEASED) != 0 || psa->pvData == nullptr)
+        return extent;
+    const auto* elements = static_cast<const VARIANT*>(psa->pvData);
+    for (std::uint64_t j = 0; j < n; ++j) {
+        if ((elements[j].vt & (VT_ARRAY | VT_BYREF)) != VT_ARRAY) continue;
+        const Extent inner = Measure(elements[j].parray);
+        extent.elements += inner.elements;
+        if (inner.depth + 1 > extent.depth) extent.depth = inner.depth + 1;
+    }
+    return extent;
+}
 
 struct State {
     SAFEARRAY* arrays[kSlots] = {};
@@ -49,6 +81,16 @@ struct State {
     }
 
     SAFEARRAY*& Slot(FuzzInput& in) { return arrays[in.Below(kSlots)]; }
+
+    // Whether `added` may be copied into an element of one of the slots (or,
+    // with `replaced`, take that slot's place) and stay within the bounds.
+    bool Fits(const SAFEARRAY* added, const SAFEARRAY* replaced = nullptr, bool nested = true) const {
+        const Extent extent = Measure(added);
+        std::uint64_t total = extent.elements;
+        for (const SAFEARRAY* psa : arrays)
+            if (psa != replaced) total += Measure(psa).elements;
+        return total <= kMaxElements && extent.depth + (nested ? 1 : 0) <= kMaxDepth;
+    }
 };
 
 SAFEARRAY* Create(FuzzInput& in) {
@@ -100,7 +142,7 @@ VARIANT SourceVariant(FuzzInput& in, State& state, LONG& referenced, bool& owned
             v.punkVal->AddRef();
             break;
         case 3:  // an array variant that borrows one of the slots
-            if (SAFEARRAY* psa = state.Slot(in)) {
+            if (SAFEARRAY* psa = state.Slot(in); psa != nullptr && state.Fits(psa)) {
                 VARTYPE vt = VT_EMPTY;
                 if (SUCCEEDED(SafeArrayGetVartype(psa, &vt))) {
                     v.vt = VT_ARRAY | vt;
@@ -227,6 +269,7 @@ void Step(FuzzInput& in, State& state) {
         }
         case 6: {
             SAFEARRAY*& target = state.Slot(in);
+            if (&target != &slot && !state.Fits(slot, target, false)) break;
             SAFEARRAY* copy = nullptr;
             if (SafeArrayCopy(slot, &copy) == S_OK && &target != &slot) {
                 SafeArrayDestroy(target);
