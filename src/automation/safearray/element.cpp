@@ -35,10 +35,12 @@ bool HasElementStorage(const SAFEARRAY& array) noexcept {
 // nothing is written. Offsets, strides and the flat index are 64-bit, so every
 // index up to the top of the LONG range is accepted and arrays of more than
 // 2^32 elements are addressed correctly; the strides do not depend on the
-// offsets, so the multiplications overlap.
+// offsets, so the multiplications overlap. A descriptor whose data size does
+// not fit 64 bits describes no block an element could lie in: E_INVALIDARG.
 HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* flat) noexcept {
     std::uint64_t position = 0;
     std::uint64_t stride = 1;
+    bool overflow = false;
     const SAFEARRAYBOUND* bound = array.rgsabound + array.cDims;
     for (const LONG* index = indices; index != indices + array.cDims; ++index) {
         --bound;
@@ -47,8 +49,10 @@ HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* 
         const auto offset = static_cast<std::uint64_t>(std::int64_t{*index} - bound->lLbound);
         if (offset >= bound->cElements) return DISP_E_BADINDEX;
         position += offset * stride;
-        stride *= bound->cElements;
+        overflow |= __builtin_mul_overflow(stride, std::uint64_t{bound->cElements}, &stride);
     }
+    overflow |= __builtin_mul_overflow(stride, std::uint64_t{array.cbElements}, &stride);  // the data size
+    if (overflow) return E_INVALIDARG;
     *flat = position;
     return S_OK;
 }
@@ -122,24 +126,6 @@ HRESULT GetInterface(IUnknown* const* element, IUnknown** target) noexcept {
     return S_OK;
 }
 
-// The source may be part of what the element holds (an alias of its string, a
-// variant inside its array), so the copy is made completely before the element
-// is cleared, and then moved in. A source that is the element itself is left
-// as it is.
-HRESULT PutVariant(VARIANT* element, const VARIANT* source) noexcept {
-    if (source == element) return VariantCopy(element, source);
-    VARIANT copy;
-    VariantInit(&copy);
-    const HRESULT copied = VariantCopy(&copy, source);
-    if (FAILED(copied) && copy.vt == VT_EMPTY) return copied;  // refused source: element untouched
-    if (const HRESULT cleared = VariantClear(element); FAILED(cleared)) {
-        VariantClear(&copy);
-        return cleared;
-    }
-    std::memcpy(static_cast<void*>(element), &copy, sizeof copy);
-    return copied;
-}
-
 // Copy first, then free the old string: the source text may lie inside it.
 HRESULT PutString(BSTR* element, const BSTR* source) noexcept {
     BSTR copy = KoAtlCom::detail::BstrTextCopy(*source);
@@ -161,9 +147,12 @@ HRESULT PutInterface(IUnknown** element, IUnknown* source) noexcept {
 }
 
 // The kinds other than plain, kept out of line so that the plain path, the
-// one that has to be fast, stays short.
+// one that has to be fast, stays short. Elements whose size does not fit
+// their kind are refused.
 [[gnu::noinline]] HRESULT GetOwned(ElementKind kind, unsigned char* element, void* pv) noexcept {
     switch (kind) {
+        case ElementKind::Mismatched:
+            return E_INVALIDARG;
         case ElementKind::Variant:
             return GetVariant(reinterpret_cast<VARIANT*>(element), static_cast<VARIANT*>(pv));
         case ElementKind::String:
@@ -181,9 +170,13 @@ HRESULT PutInterface(IUnknown** element, IUnknown* source) noexcept {
 // null); variants and strings are read through it, so it must point somewhere.
 [[gnu::noinline]] HRESULT PutOwned(ElementKind kind, unsigned char* element, void* pv) noexcept {
     switch (kind) {
+        case ElementKind::Mismatched:
+            return E_INVALIDARG;
         case ElementKind::Variant:
             if (pv == nullptr) return E_INVALIDARG;
-            return PutVariant(reinterpret_cast<VARIANT*>(element), static_cast<const VARIANT*>(pv));
+            // VariantCopy completes the copy before it releases the element, so
+            // the source may be part of what the element holds.
+            return VariantCopy(reinterpret_cast<VARIANT*>(element), static_cast<const VARIANT*>(pv));
         case ElementKind::String:
             if (pv == nullptr) return E_INVALIDARG;
             return PutString(reinterpret_cast<BSTR*>(element), static_cast<const BSTR*>(pv));
@@ -261,7 +254,8 @@ HRESULT SafeArrayQueryElement(SAFEARRAY* psa, ULONG index, REFIID riid, void** o
         ((features & FADF_HAVEVARTYPE) != 0 && (KoAtlCom::detail::ReadPrefixVartype(psa) | 0x4u) == VT_UNKNOWN);
     if (!ofInterfaces) return E_INVALIDARG;
     // The element must exist and be an object before it can be asked anything.
-    if (psa->cbElements != sizeof(void*) || !HasElementStorage(*psa)) return E_INVALIDARG;
+    if (psa->cbElements != sizeof(void*) || !HasElementStorage(*psa) || !KoAtlCom::detail::DataSize(*psa))
+        return E_INVALIDARG;
     if (index >= SafeArrayElementCount(psa)) return DISP_E_BADINDEX;
     IUnknown* object = *reinterpret_cast<IUnknown**>(ElementAt(*psa, index));
     if (object == nullptr) return E_POINTER;

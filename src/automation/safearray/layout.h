@@ -39,7 +39,13 @@ constexpr bool HasLiveInlineData(USHORT features) noexcept {
 // comes from fFeatures alone. Operations test the kind bits in different
 // orders (which matters only for caller-built arrays with several kind bits);
 // each order is listed once, in KindOf.
-enum class ElementKind { Variant, String, Interface, Record, Plain };
+//
+// A caller-built descriptor may name a kind whose elements do not have its
+// size (FADF_VARIANT on 8-byte elements, FADF_BSTR with cbElements 0). Such
+// elements are Mismatched: they are never read, written or released one by
+// one, since their slots are not what the kind bit claims, so no operation
+// strays outside element count x cbElements bytes of the data block.
+enum class ElementKind { Variant, String, Interface, Record, Plain, Mismatched };
 enum class KindOrder {
     Release,  // string, interface, variant; records release nothing
     Copy,     // variant, string, record, interface
@@ -50,11 +56,12 @@ namespace kinds {
 struct KindBit {
     USHORT mask;
     ElementKind kind;
+    ULONG size;  // the element size the kind needs; 0: any
 };
-inline constexpr KindBit kVariant{FADF_VARIANT, ElementKind::Variant};
-inline constexpr KindBit kString{FADF_BSTR, ElementKind::String};
-inline constexpr KindBit kInterface{FADF_UNKNOWN | FADF_DISPATCH, ElementKind::Interface};
-inline constexpr KindBit kRecord{FADF_RECORD, ElementKind::Record};
+inline constexpr KindBit kVariant{FADF_VARIANT, ElementKind::Variant, sizeof(VARIANT)};
+inline constexpr KindBit kString{FADF_BSTR, ElementKind::String, sizeof(BSTR)};
+inline constexpr KindBit kInterface{FADF_UNKNOWN | FADF_DISPATCH, ElementKind::Interface, sizeof(IUnknown*)};
+inline constexpr KindBit kRecord{FADF_RECORD, ElementKind::Record, 0};
 // Indexed by KindOrder.
 inline constexpr KindBit kOrders[3][4] = {
     {kString, kInterface, kVariant, kRecord},  // Release
@@ -63,10 +70,13 @@ inline constexpr KindBit kOrders[3][4] = {
 };
 }  // namespace kinds
 
-// Inline: every element access asks it.
+// The first kind bit set, in `order`; Mismatched when the array's element size
+// is not the one that kind needs. Inline: every element access asks it.
 inline ElementKind KindOf(const SAFEARRAY& array, KindOrder order) noexcept {
-    for (const kinds::KindBit& bit : kinds::kOrders[static_cast<int>(order)])
-        if ((array.fFeatures & bit.mask) != 0) return bit.kind;
+    for (const kinds::KindBit& bit : kinds::kOrders[static_cast<int>(order)]) {
+        if ((array.fFeatures & bit.mask) == 0) continue;
+        return bit.size == 0 || bit.size == array.cbElements ? bit.kind : ElementKind::Mismatched;
+    }
     return ElementKind::Plain;
 }
 

@@ -22,4 +22,14 @@ static_assert(VartypeRuleAccepts(VT_BYREF | VT_ARRAY | VT_I4));
 static_assert(!VartypeRuleAccepts(VT_ARRAY | VT_EMPTY) && !VartypeRuleAccepts(VT_BYREF | VT_NULL));
 static_assert(!VartypeRuleAccepts(15) && !VartypeRuleAccepts(VT_INT_PTR) && !VartypeRuleAccepts(VT_VECTOR | VT_I4));
 
+// Valid types without flags whose value owns nothing: clearing such a variant
+// only resets its `vt`, and copying it is copying its 24 bytes. Every type from
+// VT_EMPTY to VT_UINT but VT_BSTR, VT_DISPATCH, VT_UNKNOWN and the invalid 15.
+constexpr bool IsPlainVartype(VARTYPE vt) noexcept {
+    return vt <= VT_UINT && vt != VT_BSTR && vt != VT_DISPATCH && vt != VT_UNKNOWN && vt != 15;
+}
+
+static_assert(IsPlainVartype(VT_EMPTY) && IsPlainVartype(VT_DECIMAL) && IsPlainVartype(VT_UINT));
+static_assert(!IsPlainVartype(VT_BSTR) && !IsPlainVartype(VT_RECORD) && !IsPlainVartype(VT_BYREF | VT_I4));
+
 }  // namespace KoAtlCom::detail
