@@ -100,17 +100,20 @@ void CopyPlain(void* to, const void* from, ULONG size) noexcept {
     }
 }
 
-// Each element kind's read into and write from the caller's `pv`.
+// Each element kind's read into and write from the caller's `pv`. A target
+// that is the element itself already holds its value: copying it in would
+// leak the element's string or reference, so nothing is done.
 
+// Only the type word is reset: the target is a receiving slot whose old
+// contents are the caller's business.
 HRESULT GetVariant(VARIANT* element, VARIANT* target) noexcept {
-    if (target == element) return S_OK;  // already holds itself
-    // Only the type word is reset: the target is a receiving slot whose old
-    // contents are the caller's business.
+    if (target == element) return S_OK;
     target->vt = VT_EMPTY;
     return VariantCopy(target, element);
 }
 
 HRESULT GetString(const BSTR* element, BSTR* target) noexcept {
+    if (target == element) return S_OK;
     if (*element == nullptr) {
         *target = nullptr;
         return S_OK;
@@ -120,6 +123,7 @@ HRESULT GetString(const BSTR* element, BSTR* target) noexcept {
 }
 
 HRESULT GetInterface(IUnknown* const* element, IUnknown** target) noexcept {
+    if (target == element) return S_OK;
     IUnknown* object = *element;
     if (object != nullptr) object->AddRef();
     *target = object;

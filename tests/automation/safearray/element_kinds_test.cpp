@@ -124,6 +124,23 @@ TEST(StringElement_Put, SourceInsideTheElementItself) {
     EXPECT_EQ(4u, SysStringLen(StringAt(array.get(), 0)));
 }
 
+// Read into its own slot, an element already holds its value: nothing is
+// copied over it, so its string or reference is not leaked.
+TEST(OwnedElement_Get, IntoTheElementItselfChangesNothing) {
+    ArrayPtr strings(SafeArrayCreateVector(VT_BSTR, 0, 1));
+    BSTR text = SysAllocString("self");
+    StringAt(strings.get(), 0) = text;
+    EXPECT_EQ(S_OK, SafeArrayGetElement(strings.get(), kFirst, &StringAt(strings.get(), 0)));
+    EXPECT_EQ(text, StringAt(strings.get(), 0));
+
+    FakeUnknown object;
+    ArrayPtr objects(SafeArrayCreateVector(VT_UNKNOWN, 0, 1));
+    InterfaceAt(objects.get(), 0) = object.unknown();
+    object.AddRef();
+    EXPECT_EQ(S_OK, SafeArrayGetElement(objects.get(), kFirst, &InterfaceAt(objects.get(), 0)));
+    EXPECT_EQ(1, object.outstanding());
+}
+
 TEST(StringElement_GetPut, AllocationFailuresLeaveNoLeakAndAnExactState) {
     SweepAllocationFailures([](std::uint64_t nth, FailureMode mode) {
         ArrayPtr array(SafeArrayCreateVector(VT_BSTR, 0, 1));
