@@ -35,12 +35,16 @@ bool HasElementStorage(const SAFEARRAY& array) noexcept {
 // nothing is written. Offsets, strides and the flat index are 64-bit, so every
 // index up to the top of the LONG range is accepted and arrays of more than
 // 2^32 elements are addressed correctly; the strides do not depend on the
-// offsets, so the multiplications overlap. A descriptor whose data size does
-// not fit 64 bits describes no block an element could lie in: E_INVALIDARG.
-HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* flat) noexcept {
+// offsets, so the multiplications overlap.
+//
+// A descriptor whose data size does not fit 64 bits describes no block an
+// element could lie in: E_INVALIDARG, as soon as that shows. A product below
+// 2^32 times a 32-bit factor cannot overflow, so only larger ones take the
+// checked multiply.
+inline HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* flat) noexcept {
+    constexpr std::uint64_t kSmall = 0xFFFFFFFF;
     std::uint64_t position = 0;
     std::uint64_t stride = 1;
-    bool overflow = false;
     const SAFEARRAYBOUND* bound = array.rgsabound + array.cDims;
     for (const LONG* index = indices; index != indices + array.cDims; ++index) {
         --bound;
@@ -49,10 +53,15 @@ HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* 
         const auto offset = static_cast<std::uint64_t>(std::int64_t{*index} - bound->lLbound);
         if (offset >= bound->cElements) return DISP_E_BADINDEX;
         position += offset * stride;
-        overflow |= __builtin_mul_overflow(stride, std::uint64_t{bound->cElements}, &stride);
+        if (stride <= kSmall) {
+            stride *= bound->cElements;
+        } else if (__builtin_mul_overflow(stride, std::uint64_t{bound->cElements}, &stride)) {
+            return E_INVALIDARG;
+        }
     }
-    overflow |= __builtin_mul_overflow(stride, std::uint64_t{array.cbElements}, &stride);  // the data size
-    if (overflow) return E_INVALIDARG;
+    // `stride` is now the element count.
+    std::uint64_t bytes;
+    if (stride > kSmall && __builtin_mul_overflow(stride, std::uint64_t{array.cbElements}, &bytes)) return E_INVALIDARG;
     *flat = position;
     return S_OK;
 }
@@ -66,7 +75,7 @@ unsigned char* ElementAt(const SAFEARRAY& array, std::uint64_t flat) noexcept {
 // checks. An array without dimensions names no element (E_INVALIDARG); the
 // indices are checked next (DISP_E_BADINDEX), and only then is an array
 // without element storage refused (E_INVALIDARG).
-HRESULT ResolveElement(const SAFEARRAY& array, const LONG* indices, unsigned char** element) noexcept {
+inline HRESULT ResolveElement(const SAFEARRAY& array, const LONG* indices, unsigned char** element) noexcept {
     if (array.cDims == 0) return E_INVALIDARG;
     std::uint64_t flat;
     if (const HRESULT hr = FlatIndexOf(array, indices, &flat); FAILED(hr)) return hr;
