@@ -4,6 +4,7 @@
 // here for the arrays they hold, so nesting is handled to any depth.
 #include "automation/safearray/data.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "automation/memory.h"
@@ -11,6 +12,7 @@
 #include "automation/safearray/layout.h"
 #include "automation/strings/bstr.h"
 #include "automation/variant/lifecycle.h"
+#include "automation/variant/vartype.h"
 
 using namespace KoAtlCom::detail;
 
@@ -37,68 +39,168 @@ void ReleaseData(SAFEARRAY* psa) noexcept {
     }
 }
 
-// Every element is attempted. The result is the status of the last element
-// whose copy failed, so a failure in the middle is not hidden by a later
-// success; S_OK when all succeed.
-HRESULT CopyVariants(const VARIANT* source, VARIANT* target, std::uint64_t n) noexcept {
-    HRESULT status = S_OK;
+// Releases the elements [first, end) of `data` as `kind`; plain, record and
+// mismatched elements hold nothing to release. Variant clears that fail are
+// not looked at.
+void ReleaseRange(ElementKind kind, void* data, std::uint64_t first, std::uint64_t end) noexcept {
+    switch (kind) {
+        case ElementKind::String:
+            for (std::uint64_t j = first; j < end; ++j) SysFreeString(static_cast<BSTR*>(data)[j]);
+            break;
+        case ElementKind::Interface:
+            for (std::uint64_t j = first; j < end; ++j)
+                if (IUnknown* object = static_cast<IUnknown**>(data)[j]) object->Release();
+            break;
+        case ElementKind::Variant:
+            for (std::uint64_t j = first; j < end; ++j) VariantClear(&static_cast<VARIANT*>(data)[j]);
+            break;
+        case ElementKind::Record:
+        case ElementKind::Plain:
+        case ElementKind::Mismatched:
+            break;
+    }
+}
+
+// True when releasing the `n` elements at `data` as `kind` would release
+// anything (or, for a variant that cannot be cleared, refuse).
+bool HoldsAnything(ElementKind kind, const void* data, std::uint64_t n) noexcept {
+    switch (kind) {
+        case ElementKind::String:
+        case ElementKind::Interface: {
+            const auto* slots = static_cast<void* const*>(data);
+            return std::any_of(slots, slots + n, [](const void* p) { return p != nullptr; });
+        }
+        case ElementKind::Variant: {
+            const auto* slots = static_cast<const VARIANT*>(data);
+            return std::any_of(slots, slots + n, [](const VARIANT& v) { return !IsPlainVartype(v.vt); });
+        }
+        case ElementKind::Record:
+        case ElementKind::Plain:
+        case ElementKind::Mismatched:
+            break;
+    }
+    return false;
+}
+
+// Marks a slot of fresh storage whose source element the copy refused (an
+// invalid type); its target element keeps its value, as VariantCopy leaves a
+// destination whose source it refuses. No copy ever has this type.
+constexpr VARTYPE kRefused = 0xFFFF;
+static_assert(!KoAtlCom::detail::VartypeRuleAccepts(kRefused));
+
+struct CopyResult {
+    HRESULT status;         // that of the last element whose copy failed; S_OK when none did
+    std::uint64_t failed;   // that element's index + 1; 0 when none failed
+    std::uint64_t written;  // the elements written, from the first
+};
+
+// Copies the elements of `source` as `kind` into the slots at `to`, which hold
+// nothing to release (zeros, or variants that own nothing): their old values
+// are overwritten, never released. Variant elements are all attempted; one
+// whose copy is refused keeps its slot, which in `fresh` zeroed storage is
+// marked kRefused. Strings stop at the first copy that
+// comes back null (a source of length 0, or no memory), which is written as
+// null. New interface references are taken here.
+CopyResult CopyIntoEmpty(ElementKind kind, const SAFEARRAY& source, void* to, bool fresh) noexcept {
+    const std::uint64_t n = SafeArrayElementCount(&source);
+    CopyResult result{S_OK, 0, n};
+    switch (kind) {
+        case ElementKind::Variant: {
+            const auto* from = static_cast<const VARIANT*>(source.pvData);
+            auto* slots = static_cast<VARIANT*>(to);
+            for (std::uint64_t j = 0; j < n; ++j) {
+                const HRESULT hr = VariantCopy(&slots[j], &from[j]);
+                if (FAILED(hr)) result = {hr, j + 1, n};
+                // A copy that failed part way has given the slot a type.
+                if (FAILED(hr) && fresh && slots[j].vt == VT_EMPTY) slots[j].vt = kRefused;
+            }
+            break;
+        }
+        case ElementKind::String: {
+            const auto* from = static_cast<const BSTR*>(source.pvData);
+            auto* slots = static_cast<BSTR*>(to);
+            for (std::uint64_t j = 0; j < n; ++j) {
+                slots[j] = BstrCopy(from[j]);
+                if (slots[j] == nullptr && from[j] != nullptr) return {E_OUTOFMEMORY, j + 1, j + 1};
+            }
+            break;
+        }
+        case ElementKind::Interface: {
+            const auto* from = static_cast<IUnknown* const*>(source.pvData);
+            auto* slots = static_cast<IUnknown**>(to);
+            for (std::uint64_t j = 0; j < n; ++j) {
+                slots[j] = from[j];
+                if (slots[j] != nullptr) slots[j]->AddRef();
+            }
+            break;
+        }
+        case ElementKind::Record:
+        case ElementKind::Mismatched:
+            break;  // refused before anything is copied
+        case ElementKind::Plain:
+            std::memmove(to, source.pvData, n * source.cbElements);
+            break;
+    }
+    return result;
+}
+
+// Moves the copies in `fresh` into `target`, releasing each old element (as
+// `targetKind`, the kind it had before the copy) first. Elements the copy did
+// not reach keep their values when they already are of the copied kind; any
+// others are released and zeroed, as they would be misread as that kind.
+//
+// Variant copies only ever replace variant elements (both are 24 bytes). An
+// element whose copy was refused keeps its value; one that cannot be cleared
+// keeps it too, its copy is given back and the clear's status counts as that
+// element's.
+HRESULT ReplaceElements(SAFEARRAY& target, ElementKind targetKind, ElementKind kind, void* fresh,
+                        const CopyResult& copied) noexcept {
+    const std::uint64_t n = SafeArrayElementCount(&target);
+    if (kind != ElementKind::Variant) {
+        const std::uint64_t end = targetKind == kind ? copied.written : n;
+        ReleaseRange(targetKind, target.pvData, 0, end);
+        std::memcpy(target.pvData, fresh, end * target.cbElements);  // zeros past what was written
+        return copied.status;
+    }
+    auto* elements = static_cast<VARIANT*>(target.pvData);
+    auto* copies = static_cast<VARIANT*>(fresh);
+    HRESULT status = copied.status;
+    std::uint64_t failed = copied.failed;
     for (std::uint64_t j = 0; j < n; ++j) {
-        const HRESULT hr = VariantCopy(&target[j], &source[j]);
-        if (FAILED(hr)) status = hr;
+        if (copies[j].vt == kRefused) continue;
+        if (const HRESULT hr = VariantClear(&elements[j]); FAILED(hr)) {
+            VariantClear(&copies[j]);
+            if (j + 1 >= failed) {
+                status = hr;
+                failed = j + 1;
+            }
+            continue;
+        }
+        elements[j] = copies[j];
     }
     return status;
 }
 
-// Stops at the first copy that comes back null (a source of length 0, or no
-// memory): that target element is null, the later ones keep their strings.
-// The copy is made before the old target string is freed, so a target that
-// shares a string with its source never reads freed memory.
-HRESULT CopyStrings(const BSTR* source, BSTR* target, std::uint64_t n) noexcept {
-    for (std::uint64_t j = 0; j < n; ++j) {
-        BSTR copy = source[j] != nullptr ? BstrCopy(source[j]) : nullptr;
-        SysFreeString(target[j]);
-        target[j] = copy;
-        if (copy == nullptr && source[j] != nullptr) return E_OUTOFMEMORY;
-    }
-    return S_OK;
+// The hidden prefix as a copy takes it: the IID under FADF_HAVEIID, else the
+// 4-byte VARTYPE word under FADF_HAVEVARTYPE. Read in full before the target
+// changes, since the source may live inside what the target releases.
+struct Prefix {
+    USHORT features;
+    unsigned char bytes[kPrefixSize];
+};
+
+Prefix PrefixOf(const SAFEARRAY* source) noexcept {
+    Prefix prefix{source->fFeatures, {}};
+    std::memcpy(prefix.bytes, BlockStart(source), kPrefixSize);
+    return prefix;
 }
 
-// The new reference is taken before the old one is dropped, so an object held
-// by both arrays never passes through a count of zero.
-void CopyInterfaces(IUnknown* const* source, IUnknown** target, std::uint64_t n) noexcept {
-    for (std::uint64_t j = 0; j < n; ++j) {
-        IUnknown* old = target[j];
-        target[j] = source[j];
-        if (target[j] != nullptr) target[j]->AddRef();
-        if (old != nullptr) old->Release();
-    }
-}
-
-// Copies the elements of `source` into the distinct storage of `target`.
-HRESULT CopyElements(ElementKind kind, const SAFEARRAY& source, SAFEARRAY& target) noexcept {
-    const std::uint64_t n = SafeArrayElementCount(&source);
-    switch (kind) {
-        case ElementKind::Variant:
-            return CopyVariants(static_cast<const VARIANT*>(source.pvData), static_cast<VARIANT*>(target.pvData), n);
-        case ElementKind::String:
-            return CopyStrings(static_cast<const BSTR*>(source.pvData), static_cast<BSTR*>(target.pvData), n);
-        case ElementKind::Interface:
-            CopyInterfaces(static_cast<IUnknown* const*>(source.pvData), static_cast<IUnknown**>(target.pvData), n);
-            return S_OK;
-        case ElementKind::Record:
-            return E_NOTIMPL;
-        case ElementKind::Plain:
-            break;
-    }
-    std::memcpy(target.pvData, source.pvData, n * source.cbElements);
-    return S_OK;
-}
-
-void CopyPrefix(const SAFEARRAY* source, SAFEARRAY* target) noexcept {
-    if ((source->fFeatures & FADF_HAVEIID) != 0) {
-        WritePrefixIid(target, ReadPrefixIid(source));
-    } else if ((source->fFeatures & FADF_HAVEVARTYPE) != 0) {
-        WritePrefixVartype(target, ReadPrefixVartype(source));
+void CopyPrefix(const Prefix& prefix, SAFEARRAY* target) noexcept {
+    constexpr std::size_t kWord = sizeof(std::uint32_t);  // the VARTYPE word ends the prefix
+    if ((prefix.features & FADF_HAVEIID) != 0) {
+        std::memcpy(BlockStart(target), prefix.bytes, kPrefixSize);
+    } else if ((prefix.features & FADF_HAVEVARTYPE) != 0) {
+        std::memcpy(BlockStart(target) + kPrefixSize - kWord, prefix.bytes + kPrefixSize - kWord, kWord);
     }
 }
 
@@ -127,31 +229,13 @@ HRESULT AllocateCopyDescriptor(SAFEARRAY* source, SAFEARRAY** out) noexcept {
 
 }  // namespace
 
+// Nothing is released from a descriptor whose data size does not fit 64 bits:
+// no block can hold its elements.
 void SafeArrayReleaseElements(SAFEARRAY* psa, std::uint64_t first) noexcept {
     if (psa == nullptr || (psa->fFeatures & FADF_DATA_RELEASED) != 0 || psa->pvData == nullptr) return;
+    if (!DataSize(*psa)) return;
     const std::uint64_t n = SafeArrayElementCount(psa);
-    if (n <= first) return;
-    switch (KindOf(*psa, KindOrder::Release)) {
-        case ElementKind::String: {
-            BSTR* e = static_cast<BSTR*>(psa->pvData);
-            for (std::uint64_t j = first; j < n; ++j) SysFreeString(e[j]);
-            break;
-        }
-        case ElementKind::Interface: {
-            IUnknown** e = static_cast<IUnknown**>(psa->pvData);
-            for (std::uint64_t j = first; j < n; ++j)
-                if (e[j] != nullptr) e[j]->Release();
-            break;
-        }
-        case ElementKind::Variant: {
-            VARIANT* e = static_cast<VARIANT*>(psa->pvData);
-            for (std::uint64_t j = first; j < n; ++j) VariantClear(&e[j]);
-            break;
-        }
-        case ElementKind::Record:
-        case ElementKind::Plain:
-            break;
-    }
+    if (n > first) ReleaseRange(KindOf(*psa, KindOrder::Release), psa->pvData, first, n);
 }
 
 HRESULT SafeArrayDestroyDescriptor(SAFEARRAY* psa) noexcept {
@@ -178,27 +262,62 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) noexcept {
 }
 
 // A released target is refused like a released source: its slots hold values
-// that were already released and must not be released again. When source and
-// target share their storage (the same array, or two descriptors of one block)
-// the elements already are the source's: copying them would free what it then
-// reads, so only the features and prefix are taken.
+// that were already released and must not be released again. So is a source
+// whose elements have no known shape (mismatched) or whose size fits no block.
+//
+// When source and target share their storage (the same array, or two
+// descriptors of one block) the elements already are the source's: copying
+// them would free what it then reads, so only the features and prefix are
+// taken.
+//
+// The target's old elements are released by the kind they have, not by the
+// source's, so a target of another kind (a plain array receiving strings) is
+// never misread. When they hold anything, the source may live inside them (an
+// array nested in a target element): then every copy is made into fresh
+// storage before the first old element is released, and what the source's
+// prefix holds is read before as well. A target that holds nothing is written
+// directly.
 HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
     if (source == nullptr || target == nullptr || !SameShape(*source, *target)) return E_INVALIDARG;
     if (source->pvData == nullptr) return S_OK;
     if (target->pvData == nullptr) return E_INVALIDARG;
     if (((source->fFeatures | target->fFeatures) & FADF_DATA_RELEASED) != 0) return E_INVALIDARG;
-    if (!DataSize(*source)) return E_INVALIDARG;  // no block can hold it
-
-    target->fFeatures = (source->fFeatures & kCopiedFeatures) | (target->fFeatures & kTargetOwnFeatures);
+    const std::optional<std::uint64_t> bytes = DataSize(*source);
     const ElementKind kind = KindOf(*source, KindOrder::Copy);
-    if (kind == ElementKind::Record) return E_NOTIMPL;
-    if (source == target) return S_OK;  // the features above are already its own
-    HRESULT status = S_OK;
-    if (source->pvData != target->pvData) {
-        status = CopyElements(kind, *source, *target);
-        if (FAILED(status) && kind == ElementKind::String) return status;  // the prefix is not taken
+    if (!bytes || kind == ElementKind::Mismatched) return E_INVALIDARG;
+
+    const ElementKind targetKind = KindOf(*target, KindOrder::Release);
+    const USHORT features = (source->fFeatures & kCopiedFeatures) | (target->fFeatures & kTargetOwnFeatures);
+    if (kind == ElementKind::Record) {
+        target->fFeatures = features;
+        return E_NOTIMPL;
     }
-    CopyPrefix(source, target);
+    const bool shared = source->pvData == target->pvData;
+    void* fresh = nullptr;
+    if (!shared && HoldsAnything(targetKind, target->pvData, SafeArrayElementCount(target))) {
+        fresh = Calloc(*bytes, 1);
+        if (fresh == nullptr) return E_OUTOFMEMORY;  // nothing changed
+    }
+    const Prefix prefix = PrefixOf(source);
+    target->fFeatures = features;
+    if (shared) {
+        if (source != target) CopyPrefix(prefix, target);
+        return S_OK;
+    }
+
+    HRESULT status;
+    if (fresh != nullptr) {
+        const CopyResult copied = CopyIntoEmpty(kind, *source, fresh, true);
+        status = ReplaceElements(*target, targetKind, kind, fresh, copied);
+        std::free(fresh);
+    } else {
+        // Slots of another kind would be misread as the new one where the copy
+        // does not reach them (a refused variant, the strings after a failure).
+        if (targetKind != kind) std::memset(target->pvData, 0, *bytes);
+        status = CopyIntoEmpty(kind, *source, target->pvData, false).status;
+    }
+    if (FAILED(status) && kind == ElementKind::String) return status;  // the prefix is not taken
+    CopyPrefix(prefix, target);
     return status;
 }
 

@@ -134,9 +134,11 @@ HRESULT SafeArrayAllocDescriptor(UINT cDims, SAFEARRAY** out) noexcept {
 // VT_RECORD descriptors get the features word FADF_RECORD and a zeroed prefix,
 // so that nothing later reads an undefined word (SafeArrayCopy makes them).
 HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY** out) noexcept {
-    SAFEARRAY* psa = nullptr;
-    const HRESULT hr = SafeArrayAllocDescriptor(cDims, &psa);
+    // The caller's `out` goes to the allocator, whose checks are this
+    // function's too; it is written only on success, before the fields below.
+    const HRESULT hr = SafeArrayAllocDescriptor(cDims, out);
     if (FAILED(hr)) return hr;
+    SAFEARRAY* psa = *out;
     psa->cbElements = ElementSizeOf(vt);
     if (vt == VT_RECORD) {
         psa->fFeatures = FADF_RECORD;
@@ -148,7 +150,6 @@ HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY** out) noex
         psa->fFeatures = FADF_HAVEVARTYPE;
         WritePrefixVartype(psa, vt);
     }
-    *out = psa;
     return S_OK;
 }
 

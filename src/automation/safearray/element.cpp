@@ -36,7 +36,13 @@ bool HasElementStorage(const SAFEARRAY& array) noexcept {
 // index up to the top of the LONG range is accepted and arrays of more than
 // 2^32 elements are addressed correctly; the strides do not depend on the
 // offsets, so the multiplications overlap.
-HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* flat) noexcept {
+//
+// A descriptor whose data size does not fit 64 bits describes no block an
+// element could lie in: E_INVALIDARG, as soon as that shows. A product below
+// 2^32 times a 32-bit factor cannot overflow, so only larger ones take the
+// checked multiply.
+inline HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* flat) noexcept {
+    constexpr std::uint64_t kSmall = 0xFFFFFFFF;
     std::uint64_t position = 0;
     std::uint64_t stride = 1;
     const SAFEARRAYBOUND* bound = array.rgsabound + array.cDims;
@@ -47,8 +53,15 @@ HRESULT FlatIndexOf(const SAFEARRAY& array, const LONG* indices, std::uint64_t* 
         const auto offset = static_cast<std::uint64_t>(std::int64_t{*index} - bound->lLbound);
         if (offset >= bound->cElements) return DISP_E_BADINDEX;
         position += offset * stride;
-        stride *= bound->cElements;
+        if (stride <= kSmall) {
+            stride *= bound->cElements;
+        } else if (__builtin_mul_overflow(stride, std::uint64_t{bound->cElements}, &stride)) {
+            return E_INVALIDARG;
+        }
     }
+    // `stride` is now the element count.
+    std::uint64_t bytes;
+    if (stride > kSmall && __builtin_mul_overflow(stride, std::uint64_t{array.cbElements}, &bytes)) return E_INVALIDARG;
     *flat = position;
     return S_OK;
 }
@@ -62,7 +75,7 @@ unsigned char* ElementAt(const SAFEARRAY& array, std::uint64_t flat) noexcept {
 // checks. An array without dimensions names no element (E_INVALIDARG); the
 // indices are checked next (DISP_E_BADINDEX), and only then is an array
 // without element storage refused (E_INVALIDARG).
-HRESULT ResolveElement(const SAFEARRAY& array, const LONG* indices, unsigned char** element) noexcept {
+inline HRESULT ResolveElement(const SAFEARRAY& array, const LONG* indices, unsigned char** element) noexcept {
     if (array.cDims == 0) return E_INVALIDARG;
     std::uint64_t flat;
     if (const HRESULT hr = FlatIndexOf(array, indices, &flat); FAILED(hr)) return hr;
@@ -96,17 +109,20 @@ void CopyPlain(void* to, const void* from, ULONG size) noexcept {
     }
 }
 
-// Each element kind's read into and write from the caller's `pv`.
+// Each element kind's read into and write from the caller's `pv`. A target
+// that is the element itself already holds its value: copying it in would
+// leak the element's string or reference, so nothing is done.
 
+// Only the type word is reset: the target is a receiving slot whose old
+// contents are the caller's business.
 HRESULT GetVariant(VARIANT* element, VARIANT* target) noexcept {
-    if (target == element) return S_OK;  // already holds itself
-    // Only the type word is reset: the target is a receiving slot whose old
-    // contents are the caller's business.
+    if (target == element) return S_OK;
     target->vt = VT_EMPTY;
     return VariantCopy(target, element);
 }
 
 HRESULT GetString(const BSTR* element, BSTR* target) noexcept {
+    if (target == element) return S_OK;
     if (*element == nullptr) {
         *target = nullptr;
         return S_OK;
@@ -116,28 +132,11 @@ HRESULT GetString(const BSTR* element, BSTR* target) noexcept {
 }
 
 HRESULT GetInterface(IUnknown* const* element, IUnknown** target) noexcept {
+    if (target == element) return S_OK;
     IUnknown* object = *element;
     if (object != nullptr) object->AddRef();
     *target = object;
     return S_OK;
-}
-
-// The source may be part of what the element holds (an alias of its string, a
-// variant inside its array), so the copy is made completely before the element
-// is cleared, and then moved in. A source that is the element itself is left
-// as it is.
-HRESULT PutVariant(VARIANT* element, const VARIANT* source) noexcept {
-    if (source == element) return VariantCopy(element, source);
-    VARIANT copy;
-    VariantInit(&copy);
-    const HRESULT copied = VariantCopy(&copy, source);
-    if (FAILED(copied) && copy.vt == VT_EMPTY) return copied;  // refused source: element untouched
-    if (const HRESULT cleared = VariantClear(element); FAILED(cleared)) {
-        VariantClear(&copy);
-        return cleared;
-    }
-    std::memcpy(static_cast<void*>(element), &copy, sizeof copy);
-    return copied;
 }
 
 // Copy first, then free the old string: the source text may lie inside it.
@@ -161,9 +160,12 @@ HRESULT PutInterface(IUnknown** element, IUnknown* source) noexcept {
 }
 
 // The kinds other than plain, kept out of line so that the plain path, the
-// one that has to be fast, stays short.
+// one that has to be fast, stays short. Elements whose size does not fit
+// their kind are refused.
 [[gnu::noinline]] HRESULT GetOwned(ElementKind kind, unsigned char* element, void* pv) noexcept {
     switch (kind) {
+        case ElementKind::Mismatched:
+            return E_INVALIDARG;
         case ElementKind::Variant:
             return GetVariant(reinterpret_cast<VARIANT*>(element), static_cast<VARIANT*>(pv));
         case ElementKind::String:
@@ -181,9 +183,13 @@ HRESULT PutInterface(IUnknown** element, IUnknown* source) noexcept {
 // null); variants and strings are read through it, so it must point somewhere.
 [[gnu::noinline]] HRESULT PutOwned(ElementKind kind, unsigned char* element, void* pv) noexcept {
     switch (kind) {
+        case ElementKind::Mismatched:
+            return E_INVALIDARG;
         case ElementKind::Variant:
             if (pv == nullptr) return E_INVALIDARG;
-            return PutVariant(reinterpret_cast<VARIANT*>(element), static_cast<const VARIANT*>(pv));
+            // VariantCopy completes the copy before it releases the element, so
+            // the source may be part of what the element holds.
+            return VariantCopy(reinterpret_cast<VARIANT*>(element), static_cast<const VARIANT*>(pv));
         case ElementKind::String:
             if (pv == nullptr) return E_INVALIDARG;
             return PutString(reinterpret_cast<BSTR*>(element), static_cast<const BSTR*>(pv));
@@ -261,7 +267,8 @@ HRESULT SafeArrayQueryElement(SAFEARRAY* psa, ULONG index, REFIID riid, void** o
         ((features & FADF_HAVEVARTYPE) != 0 && (KoAtlCom::detail::ReadPrefixVartype(psa) | 0x4u) == VT_UNKNOWN);
     if (!ofInterfaces) return E_INVALIDARG;
     // The element must exist and be an object before it can be asked anything.
-    if (psa->cbElements != sizeof(void*) || !HasElementStorage(*psa)) return E_INVALIDARG;
+    if (psa->cbElements != sizeof(void*) || !HasElementStorage(*psa) || !KoAtlCom::detail::DataSize(*psa))
+        return E_INVALIDARG;
     if (index >= SafeArrayElementCount(psa)) return DISP_E_BADINDEX;
     IUnknown* object = *reinterpret_cast<IUnknown**>(ElementAt(*psa, index));
     if (object == nullptr) return E_POINTER;

@@ -1,6 +1,7 @@
 #include "automation/safearray/rawdata.h"
 
 #include "automation/safearray/bytevector.h"
+#include "automation/safearray/layout.h"
 #include "automation/strings/bstr.h"
 
 namespace {
@@ -47,7 +48,8 @@ HRESULT ArrayRawData(const VARIANT& variant, ULONG* size, void** data) noexcept 
         if (variant.pparray == nullptr) return E_INVALIDARG;
         array = *variant.pparray;
     }
-    if (array == nullptr) return E_INVALIDARG;
+    // A size that fits no block (64 bits) has no raw data to hand out.
+    if (array == nullptr || !KoAtlCom::detail::DataSize(*array)) return E_INVALIDARG;
     *size = DataByteSize(*array);
     *data = array->pvData;
     return S_OK;

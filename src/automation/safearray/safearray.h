@@ -48,6 +48,21 @@ inline constexpr USHORT FADF_DATA_RELEASED = 0x1000;
 inline constexpr USHORT FADF_INLINE_DATA = 0x2000;
 inline constexpr USHORT FADF_RESERVED = 0xF008;
 
+// What an element is comes from fFeatures alone: a VARIANT (FADF_VARIANT), a
+// BSTR (FADF_BSTR), an interface pointer (FADF_UNKNOWN or FADF_DISPATCH), a
+// record (FADF_RECORD) or plain bytes (none of these). With several kind bits
+// set, each operation takes the first in its own order: releasing tests the
+// string, interface and variant bits in that order; copying the variant,
+// string, record and interface bits; element access the variant, string,
+// interface and record bits. The kind taken is worked on element by element
+// only when cbElements is its size (24 bytes for a variant, 8 for a string or
+// an interface): otherwise element access and copying refuse the array with
+// E_INVALIDARG, and releasing and destroying it release no elements (what such
+// a descriptor claims to own is left alone rather than freed as garbage). No
+// operation reads or writes more than element count x cbElements bytes of the
+// data block, and a descriptor whose size does not fit 64 bits is refused
+// wherever its elements would be touched.
+
 // Descriptor creation. Out-parameters are untouched on failure. E_INVALIDARG
 // for 0 or more than 65535 dimensions (cDims is 16 bits) or a null `out`. A
 // VT_RECORD descriptor gets the features FADF_RECORD and a zeroed prefix.

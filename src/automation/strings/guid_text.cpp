@@ -175,7 +175,8 @@ HRESULT VariantToGUID(const VARIANT* variant, GUID* guid) noexcept {
             const SAFEARRAY* array = variant->parray;
             if (array == nullptr || array->cDims != 1 || array->rgsabound[0].cElements != sizeof(GUID))
                 return E_INVALIDARG;
-            if (array->pvData == nullptr || guid == nullptr) return E_INVALIDARG;
+            // The 16 bytes must lie in the data block the descriptor describes.
+            if (array->pvData == nullptr || array->cbElements == 0 || guid == nullptr) return E_INVALIDARG;
             std::memcpy(guid, array->pvData, sizeof(GUID));
             return S_OK;
         }

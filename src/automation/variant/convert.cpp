@@ -20,19 +20,6 @@ using KoAtlCom::detail::FoldIntegerAlias;
 using KoAtlCom::detail::kScalarTargets;
 using KoAtlCom::detail::TargetAction;
 
-// Valid types without flags whose value owns nothing: VariantCopy of such a
-// variant copies its 24 bytes and VariantClear only resets its `vt`.
-constexpr std::uint32_t kPlainTypes = [] {
-    std::uint32_t mask = 0;
-    for (VARTYPE vt = 0; vt < 24; ++vt) {
-        const bool owns = vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN;
-        if (KoAtlCom::detail::VartypeRuleAccepts(vt) && !owns) mask |= 1u << vt;
-    }
-    return mask;
-}();
-
-constexpr bool IsPlain(VARTYPE vt) noexcept { return vt < 24 && ((kPlainTypes >> vt) & 1u) != 0; }
-
 // The scalar conversion of a source of type From to the target To, both below
 // 24 (From 24 stands for every other source: flagged, VT_RECORD). On success it
 // writes the whole record `out`: `vt` = To, the value field, zeros elsewhere;
@@ -93,19 +80,20 @@ HRESULT QueryInto(VARIANT& result, IUnknown* source, REFIID iid) noexcept {
 }
 
 // The scalar conversion for a target of another type than the source (after
-// folding). It writes only the value field of `result`; every success defines
-// it: zero, or null for pointer targets that receive no interface.
+// folding). It writes at most the value field of `result`: a number converted
+// to a numeric target, or the pointer an interface conversion gives. Every
+// other success writes nothing (VariantChangeTypeEx starts from a zeroed
+// temporary, so its result then holds zero, or null for a pointer target).
 HRESULT ConvertToOtherType(VARIANT& result, const VARIANT& src, VARTYPE vt) noexcept {
-    if ((vt & VT_BYREF) != 0) {
-        result.byref = nullptr;
-        return S_OK;
-    }
+    if ((vt & VT_BYREF) != 0) return S_OK;
     if (vt >= kScalarTargets.size()) return vt == VT_RECORD ? E_NOTIMPL : DISP_E_TYPEMISMATCH;
     if (vt == VT_DISPATCH && src.vt == VT_UNKNOWN) return QueryInto(result, src.punkVal, IID_IDispatch);
     if (vt == VT_UNKNOWN && src.vt == VT_DISPATCH) return QueryInto(result, src.pdispVal, IID_IUnknown);
     VARIANT converted;
     const HRESULT hr = ChangerFor(src.vt, vt)(&converted, src);
-    if (SUCCEEDED(hr)) result.ullVal = converted.ullVal;
+    const bool number = kScalarTargets[vt].action == TargetAction::Number &&
+                        KoAtlCom::detail::NumericClassOf(src.vt) != KoAtlCom::detail::NumericClass::None;
+    if (SUCCEEDED(hr) && number) result.ullVal = converted.ullVal;
     return hr;
 }
 
@@ -181,10 +169,10 @@ HRESULT VariantConvertScalar(VARIANT* result, const VARIANT* src, VARTYPE vt) no
 
 HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, USHORT, VARTYPE vt) noexcept {
     if (dest == nullptr || src == nullptr) return E_INVALIDARG;
-    if (IsPlain(src->vt) && IsPlain(vt)) {
+    if (KoAtlCom::detail::IsPlainVartype(src->vt) && KoAtlCom::detail::IsPlainVartype(vt)) {
         // A plain `dest` would only have its `vt` reset by VariantClear, so the
         // result goes straight into it.
-        if (IsPlain(dest->vt)) return kScalarChangers[src->vt][vt](dest, *src);
+        if (KoAtlCom::detail::IsPlainVartype(dest->vt)) return kScalarChangers[src->vt][vt](dest, *src);
         return ChangePlainIntoOwner(dest, *src, vt);
     }
     return ChangeType(dest, *src, vt);

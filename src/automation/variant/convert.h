@@ -21,7 +21,12 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
 std::int64_t VariantReadSigned(const VARIANT* v) noexcept;
 std::uint64_t VariantReadUnsigned(const VARIANT* v) noexcept;
 
-// The two conversion steps of VariantChangeTypeEx. They write the value field of
-// `result` (not its `vt`) and return E_INVALIDARG for a null pointer.
+// The two conversion steps of VariantChangeTypeEx. They write at most the value
+// field of `result` (not its `vt`); a conversion that has no value to give
+// (a source without a number, the targets VT_CY, VT_DATE, VT_ERROR,
+// VT_VARIANT, VT_DECIMAL, VT_EMPTY and VT_NULL, an interface target from
+// another source, a by-reference target) succeeds without writing. A same-type
+// request is VariantCopy of the source into `result`. E_INVALIDARG for a null
+// pointer.
 HRESULT VariantConvertScalar(VARIANT* result, const VARIANT* src, VARTYPE vt) noexcept;
 HRESULT VariantConvertArray(VARIANT* result, const VARIANT* src, VARTYPE vt) noexcept;

@@ -2,6 +2,11 @@
 // its interface, or its array; a by-reference variant owns nothing. Arrays are
 // destroyed and copied through the array operations, which clear and copy
 // their variant elements through these functions again.
+//
+// A source may live inside what the destination owns: an element of the array
+// that the destination holds, or the storage a reference points at. So a
+// destination that owns something keeps it until the copy is complete, and
+// only then is it released and the copy moved in.
 #include "automation/variant/lifecycle.h"
 
 #include <cstring>
@@ -11,22 +16,41 @@
 #include "automation/strings/bstr.h"
 #include "automation/variant/vartype.h"
 
+using KoAtlCom::detail::IsPlainVartype;
 using KoAtlCom::detail::VartypeRuleAccepts;
 
 namespace {
 
 constexpr VARTYPE kByrefVariant = VT_BYREF | VT_VARIANT;
 
-// Types without flags whose value is plain bytes: clearing them only resets
-// `vt` and copying them is copying the record.
-constexpr std::uint32_t kPlainTypes = [] {
-    std::uint32_t mask = 0;
-    for (unsigned vt = VT_EMPTY; vt <= VT_UINT; ++vt)
-        if (vt != VT_BSTR && vt != VT_DISPATCH && vt != VT_UNKNOWN && vt != 15) mask |= 1u << vt;
-    return mask;
-}();
+// Why VariantClear refuses `v`, or S_OK when it can clear it: an invalid type,
+// a record, a locked array.
+HRESULT ClearRefusal(const VARIANT& v) noexcept {
+    const VARTYPE vt = v.vt;
+    if (!VartypeRuleAccepts(vt)) return E_INVALIDARG;
+    if ((vt & (VT_BYREF | VT_ARRAY)) == VT_ARRAY && v.parray != nullptr && v.parray->cLocks != 0)
+        return DISP_E_ARRAYISLOCKED;
+    return vt == VT_RECORD ? E_NOTIMPL : S_OK;
+}
 
-constexpr bool IsPlain(VARTYPE vt) noexcept { return vt < 32 && ((kPlainTypes >> vt) & 1u) != 0; }
+// Releases what `v` owns once ClearRefusal has accepted it. An array variant
+// keeps its `vt` with a null `parray`; any other becomes VT_EMPTY.
+void Release(VARIANT& v) noexcept {
+    const VARTYPE vt = v.vt;
+    if ((vt & (VT_BYREF | VT_ARRAY)) == VT_ARRAY) {
+        SafeArrayDestroy(v.parray);  // cannot fail: the lock was checked
+        v.parray = nullptr;
+        return;
+    }
+    if (vt == VT_BSTR) {
+        SysFreeString(v.bstrVal);
+        v.bstrVal = nullptr;
+    } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
+        if (v.punkVal != nullptr) v.punkVal->Release();
+        v.punkVal = nullptr;
+    }
+    v.vt = VT_EMPTY;
+}
 
 // A BSTR text copy of `text` into *out: E_OUTOFMEMORY when a non-null text
 // could not be copied.
@@ -46,89 +70,16 @@ void AddRefIfAny(IUnknown* unknown) noexcept {
     if (unknown != nullptr) unknown->AddRef();
 }
 
-// Resolves the by-reference `source` (valid, not a reference to a by-reference
-// variant) into the cleared `dest`, writing the value and, on every path but a
-// nested variant, dest's `vt`.
-HRESULT CopyReferenced(VARIANT* dest, const VARIANT& source) noexcept {
-    const VARTYPE t = source.vt;
-    const VARTYPE base = t & VT_TYPEMASK;
-    HRESULT hr = S_OK;
-    if ((t & VT_ARRAY) != 0) {
-        hr = CopyArray(*source.pparray, dest);
-    } else if (base == VT_BSTR) {
-        hr = CopyText(*source.pbstrVal, &dest->bstrVal);
-    } else if (base == VT_DISPATCH || base == VT_UNKNOWN) {
-        dest->punkVal = *source.ppunkVal;
-        AddRefIfAny(dest->punkVal);
-    } else if (base == VT_VARIANT) {
-        return VariantCopyInd(dest, source.pvarVal);
-    } else if (base == VT_DECIMAL || base == VT_RECORD) {
-        hr = E_NOTIMPL;
-    } else {
-        // The reference may point into dest itself.
-        std::memmove(&dest->llVal, source.byref, KoAtlCom::detail::ElementSizeOf(base));
-    }
-    dest->vt = t & ~VT_BYREF;
-    return hr;
-}
-
-}  // namespace
-
-HRESULT VariantClear(VARIANT* v) noexcept {
-    if (v == nullptr) return E_INVALIDARG;
-    const VARTYPE vt = v->vt;
-    if (IsPlain(vt)) {
-        v->vt = VT_EMPTY;
-        return S_OK;
-    }
-    if (!VartypeRuleAccepts(vt)) return E_INVALIDARG;
-    if ((vt & VT_BYREF) != 0) {
-        v->vt = VT_EMPTY;
-        return S_OK;
-    }
-    if ((vt & VT_ARRAY) != 0) {
-        // The variant keeps its array type, now with no array.
-        const HRESULT hr = SafeArrayDestroy(v->parray);
-        if (FAILED(hr)) return hr;
-        v->parray = nullptr;
-        return S_OK;
-    }
-    switch (vt) {
-        case VT_BSTR:
-            SysFreeString(v->bstrVal);
-            v->bstrVal = nullptr;
-            break;
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-            if (v->punkVal != nullptr) v->punkVal->Release();
-            v->punkVal = nullptr;
-            break;
-        case VT_RECORD:
-            return E_NOTIMPL;
-        default:
-            break;
-    }
-    v->vt = VT_EMPTY;
-    return S_OK;
-}
-
-namespace {
-
-// VariantCopy for everything but plain values on both sides; kept out of line
-// so that the plain path stays a leaf.
-[[gnu::noinline]] HRESULT CopyOwned(VARIANT* dest, const VARIANT* src) noexcept {
-    if (dest == nullptr || src == nullptr) return E_INVALIDARG;
-    const VARTYPE vt = src->vt;
-    if (!VartypeRuleAccepts(vt)) return DISP_E_BADVARTYPE;
-    if (dest == src) return S_OK;
-    const HRESULT cleared = VariantClear(dest);
-    if (FAILED(cleared)) return cleared;
-    *dest = *src;
+// Makes `dest`, which owns nothing and is not `src`, a copy of the valid `src`:
+// all 24 bytes, then what the value owns copied deeply.
+HRESULT CopyInto(VARIANT* dest, const VARIANT& src) noexcept {
+    *dest = src;
+    const VARTYPE vt = src.vt;
     if ((vt & VT_BYREF) != 0) return S_OK;  // refers to the same storage
-    if ((vt & VT_ARRAY) != 0) return CopyArray(src->parray, dest);
+    if ((vt & VT_ARRAY) != 0) return CopyArray(src.parray, dest);
     switch (vt) {
         case VT_BSTR:
-            return CopyText(src->bstrVal, &dest->bstrVal);
+            return CopyText(src.bstrVal, &dest->bstrVal);
         case VT_DISPATCH:
         case VT_UNKNOWN:
             AddRefIfAny(dest->punkVal);
@@ -140,10 +91,69 @@ namespace {
     }
 }
 
+// Resolves the valid by-reference `source` (its reference not null) into
+// `dest`, which owns nothing: the value and, on every path but a nested
+// variant, dest's `vt`. A reference to a by-reference variant is refused with
+// dest left as it is.
+HRESULT Resolve(VARIANT* dest, const VARIANT& source) noexcept {
+    const VARTYPE t = source.vt;
+    const VARTYPE base = t & VT_TYPEMASK;
+    HRESULT hr = S_OK;
+    if ((t & VT_ARRAY) != 0) {
+        hr = CopyArray(*source.pparray, dest);
+    } else if (base == VT_BSTR) {
+        hr = CopyText(*source.pbstrVal, &dest->bstrVal);
+    } else if (base == VT_DISPATCH || base == VT_UNKNOWN) {
+        dest->punkVal = *source.ppunkVal;
+        AddRefIfAny(dest->punkVal);
+    } else if (base == VT_VARIANT) {
+        if (source.pvarVal->vt == kByrefVariant) return E_INVALIDARG;
+        return VariantCopyInd(dest, source.pvarVal);
+    } else if (base == VT_DECIMAL || base == VT_RECORD) {
+        hr = E_NOTIMPL;
+    } else {
+        // The reference may point into dest itself.
+        std::memmove(&dest->llVal, source.byref, KoAtlCom::detail::ElementSizeOf(base));
+    }
+    dest->vt = t & ~VT_BYREF;
+    return hr;
+}
+
+// True when clearing `v` only resets its `vt`: a plain value or a reference.
+bool OwnsNothing(const VARIANT& v) noexcept {
+    return IsPlainVartype(v.vt) || ((v.vt & VT_BYREF) != 0 && VartypeRuleAccepts(v.vt));
+}
+
+// VariantCopy for everything but plain values on both sides; kept out of line
+// so that the plain path stays a leaf.
+[[gnu::noinline]] HRESULT CopyOwned(VARIANT* dest, const VARIANT* src) noexcept {
+    if (dest == nullptr || src == nullptr) return E_INVALIDARG;
+    if (!VartypeRuleAccepts(src->vt)) return DISP_E_BADVARTYPE;
+    if (dest == src) return S_OK;
+    if (IsPlainVartype(dest->vt)) return CopyInto(dest, *src);
+    if (const HRESULT refused = ClearRefusal(*dest); FAILED(refused)) return refused;
+    VARIANT copy;
+    const HRESULT hr = CopyInto(&copy, *src);
+    Release(*dest);
+    *dest = copy;
+    return hr;
+}
+
 }  // namespace
 
+HRESULT VariantClear(VARIANT* v) noexcept {
+    if (v == nullptr) return E_INVALIDARG;
+    if (IsPlainVartype(v->vt)) {
+        v->vt = VT_EMPTY;
+        return S_OK;
+    }
+    if (const HRESULT refused = ClearRefusal(*v); FAILED(refused)) return refused;
+    Release(*v);
+    return S_OK;
+}
+
 HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) noexcept {
-    if (dest != nullptr && src != nullptr && IsPlain(src->vt) && IsPlain(dest->vt)) {
+    if (dest != nullptr && src != nullptr && IsPlainVartype(src->vt) && IsPlainVartype(dest->vt)) {
         *dest = *src;  // nothing to release, nothing to copy deeply
         return S_OK;
     }
@@ -158,15 +168,22 @@ HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* src) noexcept {
     if (!VartypeRuleAccepts(src->vt)) return DISP_E_BADVARTYPE;
     if (src->byref == nullptr) return E_INVALIDARG;
 
-    VARIANT source = *src;  // dest may be src; a reference owns nothing to clear
-    if (dest == src) {
+    const VARIANT source = *src;  // dest may be src
+    if (OwnsNothing(*dest)) {
         dest->vt = VT_EMPTY;
-    } else {
-        const HRESULT cleared = VariantClear(dest);
-        if (FAILED(cleared)) return cleared;
+        return Resolve(dest, source);
     }
-    if ((source.vt & ~VT_BYREF) == VT_VARIANT && source.pvarVal->vt == kByrefVariant) return E_INVALIDARG;
-    return CopyReferenced(dest, source);
+    if (const HRESULT refused = ClearRefusal(*dest); FAILED(refused)) return refused;
+    // Resolved into what releasing dest will leave of it (no value, the same
+    // reserved words and second value word), so that the bytes end as if dest
+    // had been cleared first.
+    VARIANT resolved = *dest;
+    resolved.vt = VT_EMPTY;
+    resolved.byref = nullptr;
+    const HRESULT hr = Resolve(&resolved, source);
+    Release(*dest);
+    *dest = resolved;
+    return hr;
 }
 
 HRESULT VariantNormalizeBool(VARIANT* v) noexcept {

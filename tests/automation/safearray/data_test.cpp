@@ -333,6 +333,91 @@ TEST(CopyData_Variants, AMiddleFailureIsNotHiddenByALaterSuccess) {
     SafeArrayDestroy(target);
 }
 
+// The source lives in an element of the target: every copy is made before the
+// target element holding the source is cleared (which destroys the source).
+TEST(CopyData_SourceInsideTarget, CopiesBeforeReleasing) {
+    FakeUnknown object;
+    SAFEARRAY* inner = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+    DataOf<VARIANT>(inner)[0].vt = VT_BSTR;
+    DataOf<VARIANT>(inner)[0].bstrVal = MakeBstr("kept");
+    DataOf<VARIANT>(inner)[1].vt = VT_UNKNOWN;
+    DataOf<VARIANT>(inner)[1].punkVal = object.unknown();
+    object.AddRef();
+    ArrayPtr outer(SafeArrayCreateVector(VT_VARIANT, 0, 2));
+    DataOf<VARIANT>(outer.get())[0].vt = VT_ARRAY | VT_VARIANT;
+    DataOf<VARIANT>(outer.get())[0].parray = inner;  // outer owns inner now
+    DataOf<VARIANT>(outer.get())[1].vt = VT_BSTR;
+    DataOf<VARIANT>(outer.get())[1].bstrVal = MakeBstr("old");
+
+    ASSERT_EQ(S_OK, SafeArrayCopyData(inner, outer.get()));
+    const VARIANT* t = DataOf<VARIANT>(outer.get());
+    EXPECT_EQ(VT_BSTR, t[0].vt);
+    EXPECT_EQ("kept", BstrText(t[0].bstrVal));
+    EXPECT_EQ(VT_UNKNOWN, t[1].vt);
+    EXPECT_EQ(1, object.outstanding());  // inner's reference went with inner
+    EXPECT_EQ(VT_VARIANT, PrefixWord(outer.get()));
+}
+
+// A target of another kind is released by its own kind before it takes the
+// source's: its plain bytes or interface pointers are never freed as strings.
+TEST(CopyData_TargetOfAnotherKind, IsReleasedByItsOwnKind) {
+    FakeUnknown object;
+    ArrayPtr source(StringVector({"x", "y"}));
+    ArrayPtr numbers(SafeArrayCreateVector(VT_I8, 0, 2));
+    DataOf<LONGLONG>(numbers.get())[0] = 0x1234;
+    DataOf<LONGLONG>(numbers.get())[1] = -1;
+    ASSERT_EQ(S_OK, SafeArrayCopyData(source.get(), numbers.get()));
+    EXPECT_EQ("x", BstrText(DataOf<BSTR>(numbers.get())[0]));
+    EXPECT_EQ("y", BstrText(DataOf<BSTR>(numbers.get())[1]));
+    EXPECT_EQ(FADF_INLINE_DATA | FADF_BSTR | FADF_HAVEVARTYPE, numbers->fFeatures);
+
+    ArrayPtr objects(SafeArrayCreateVector(VT_UNKNOWN, 0, 2));
+    DataOf<IUnknown*>(objects.get())[1] = object.unknown();
+    object.AddRef();
+    ASSERT_EQ(S_OK, SafeArrayCopyData(source.get(), objects.get()));
+    EXPECT_EQ(0, object.outstanding());
+    EXPECT_EQ("y", BstrText(DataOf<BSTR>(objects.get())[1]));
+
+    // A zero-length string stops the copy: the slots it did not reach are null,
+    // not the interface pointers they held.
+    ArrayPtr stopping(StringVector({nullptr, "z"}));
+    DataOf<BSTR>(stopping.get())[0] = SysAllocString("");  // non-null, length 0
+    ArrayPtr more(SafeArrayCreateVector(VT_UNKNOWN, 0, 2));
+    DataOf<IUnknown*>(more.get())[1] = object.unknown();
+    object.AddRef();
+    EXPECT_EQ(E_OUTOFMEMORY, SafeArrayCopyData(stopping.get(), more.get()));
+    EXPECT_EQ(nullptr, DataOf<BSTR>(more.get())[0]);
+    EXPECT_EQ(nullptr, DataOf<BSTR>(more.get())[1]);
+    EXPECT_EQ(0, object.outstanding());
+}
+
+// When the target holds variants, a refused source element leaves its target
+// element as it was, and one that cannot be cleared keeps its value too.
+TEST(CopyData_VariantsOverOwners, RefusedAndUnclearableElementsKeepTheirValues) {
+    SAFEARRAY* source = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+    VARIANT* s = DataOf<VARIANT>(source);
+    s[0].vt = VT_INT_PTR;  // invalid: DISP_E_BADVARTYPE
+    s[1].vt = VT_I4;
+    s[1].lVal = 5;
+    s[2].vt = VT_I2;
+    ArrayPtr target(SafeArrayCreateVector(VT_VARIANT, 0, 3));
+    VARIANT* t = DataOf<VARIANT>(target.get());
+    t[0].vt = VT_BSTR;
+    t[0].bstrVal = MakeBstr("zero");
+    t[1].vt = VT_ARRAY | VT_I4;
+    t[1].parray = SafeArrayCreateVector(VT_I4, 0, 1);
+    t[1].parray->cLocks = 1;
+    t[2].vt = VT_BSTR;
+    t[2].bstrVal = MakeBstr("two");
+    EXPECT_EQ(DISP_E_ARRAYISLOCKED, SafeArrayCopyData(source, target.get()));  // the last failure
+    EXPECT_EQ("zero", BstrText(t[0].bstrVal));
+    EXPECT_EQ(VT_ARRAY | VT_I4, t[1].vt);
+    EXPECT_EQ(VT_I2, t[2].vt);
+    t[1].parray->cLocks = 0;
+    s[0].vt = VT_EMPTY;
+    SafeArrayDestroy(source);
+}
+
 // --- SafeArrayCopy -------------------------------------------------------------
 
 TEST(Copy_TwoDimensionalInts, SameStoredBoundsFeaturesPrefixAndSeparateData) {

@@ -45,6 +45,15 @@ TEST(AllocDescriptor_Refusals, ZeroDimensionsNullOutAndCountsBeyondSixteenBits) 
     FreeBlock(psa);
 }
 
+// The Ex form makes the allocator's checks on the caller's own out-pointer.
+TEST(AllocDescriptorEx_NullOut, IsRefusedWithoutAllocating) {
+    for (VARTYPE vt : {VT_I4, VT_BSTR, VT_UNKNOWN, VT_DISPATCH, VT_RECORD}) {
+        AllocationCounter counter;
+        EXPECT_EQ(E_INVALIDARG, SafeArrayAllocDescriptorEx(vt, 2, nullptr)) << vt;
+        EXPECT_EQ(0u, counter.Count()) << vt;
+    }
+}
+
 TEST(AllocDescriptor_OutOfMemory, ReturnsOutOfMemoryAndLeavesOutUntouched) {
     SAFEARRAY* psa = reinterpret_cast<SAFEARRAY*>(0x1);
     {
@@ -161,9 +170,11 @@ INSTANTIATE_TEST_SUITE_P(
                       std::tuple{VARTYPE{VT_ARRAY | VT_EMPTY}, false}, std::tuple{VARTYPE{VT_BYREF | VT_NULL}, false},
                       std::tuple{VARTYPE{VT_ARRAY | 15}, false}));
 
-// KindOf: each operation's order decides arrays with several kind bits.
+// KindOf: each operation's order decides arrays with several kind bits, and
+// the kind it picks counts only when the element size is that kind's.
 struct KindCase {
     USHORT features;
+    ULONG size;
     ElementKind release;
     ElementKind copy;
     ElementKind access;
@@ -175,6 +186,7 @@ TEST_P(KindOrders, FirstBitInTheOperationsOrderDecides) {
     const KindCase c = GetParam();
     SAFEARRAY sa{};
     sa.fFeatures = c.features;
+    sa.cbElements = c.size;
     EXPECT_EQ(c.release, KindOf(sa, KindOrder::Release));
     EXPECT_EQ(c.copy, KindOf(sa, KindOrder::Copy));
     EXPECT_EQ(c.access, KindOf(sa, KindOrder::Access));
@@ -183,18 +195,23 @@ TEST_P(KindOrders, FirstBitInTheOperationsOrderDecides) {
 using EK = ElementKind;
 INSTANTIATE_TEST_SUITE_P(
     Features, KindOrders,
-    ::testing::Values(KindCase{0, EK::Plain, EK::Plain, EK::Plain},
-                      KindCase{FADF_HAVEVARTYPE | FADF_HAVEIID, EK::Plain, EK::Plain, EK::Plain},
-                      KindCase{FADF_VARIANT, EK::Variant, EK::Variant, EK::Variant},
-                      KindCase{FADF_BSTR, EK::String, EK::String, EK::String},
-                      KindCase{FADF_UNKNOWN, EK::Interface, EK::Interface, EK::Interface},
-                      KindCase{FADF_DISPATCH, EK::Interface, EK::Interface, EK::Interface},
-                      KindCase{FADF_RECORD, EK::Record, EK::Record, EK::Record},
-                      KindCase{FADF_VARIANT | FADF_BSTR, EK::String, EK::Variant, EK::Variant},
-                      KindCase{FADF_VARIANT | FADF_UNKNOWN, EK::Interface, EK::Variant, EK::Variant},
-                      KindCase{FADF_RECORD | FADF_UNKNOWN, EK::Interface, EK::Record, EK::Interface},
-                      KindCase{FADF_RECORD | FADF_VARIANT, EK::Variant, EK::Variant, EK::Variant},
-                      KindCase{FADF_BSTR | FADF_DISPATCH, EK::String, EK::String, EK::String}));
+    ::testing::Values(KindCase{0, 3, EK::Plain, EK::Plain, EK::Plain},
+                      KindCase{FADF_HAVEVARTYPE | FADF_HAVEIID, 8, EK::Plain, EK::Plain, EK::Plain},
+                      KindCase{FADF_VARIANT, 24, EK::Variant, EK::Variant, EK::Variant},
+                      KindCase{FADF_BSTR, 8, EK::String, EK::String, EK::String},
+                      KindCase{FADF_UNKNOWN, 8, EK::Interface, EK::Interface, EK::Interface},
+                      KindCase{FADF_DISPATCH, 8, EK::Interface, EK::Interface, EK::Interface},
+                      KindCase{FADF_RECORD, 32, EK::Record, EK::Record, EK::Record},
+                      KindCase{FADF_RECORD, 0, EK::Record, EK::Record, EK::Record},
+                      KindCase{FADF_VARIANT | FADF_BSTR, 24, EK::Mismatched, EK::Variant, EK::Variant},
+                      KindCase{FADF_VARIANT | FADF_BSTR, 8, EK::String, EK::Mismatched, EK::Mismatched},
+                      KindCase{FADF_VARIANT | FADF_UNKNOWN, 24, EK::Mismatched, EK::Variant, EK::Variant},
+                      KindCase{FADF_RECORD | FADF_UNKNOWN, 8, EK::Interface, EK::Record, EK::Interface},
+                      KindCase{FADF_RECORD | FADF_VARIANT, 24, EK::Variant, EK::Variant, EK::Variant},
+                      KindCase{FADF_BSTR | FADF_DISPATCH, 8, EK::String, EK::String, EK::String},
+                      KindCase{FADF_VARIANT, 8, EK::Mismatched, EK::Mismatched, EK::Mismatched},
+                      KindCase{FADF_BSTR, 0, EK::Mismatched, EK::Mismatched, EK::Mismatched},
+                      KindCase{FADF_UNKNOWN, 24, EK::Mismatched, EK::Mismatched, EK::Mismatched}));
 
 TEST(DataSize_Overflow, IsReportedInsteadOfWrapping) {
     SAFEARRAY* psa = nullptr;

@@ -10,6 +10,7 @@
 #include "support/fake_unknown.h"
 #include "support/fault_injection.h"
 #include "support/manual_array.h"
+#include "support/variant_values.h"
 
 namespace {
 
@@ -121,6 +122,23 @@ TEST(StringElement_Put, SourceInsideTheElementItself) {
     ASSERT_EQ(S_OK, SafeArrayPutElement(array.get(), kFirst, &inner));
     EXPECT_STREQ("cdef", StringAt(array.get(), 0));
     EXPECT_EQ(4u, SysStringLen(StringAt(array.get(), 0)));
+}
+
+// Read into its own slot, an element already holds its value: nothing is
+// copied over it, so its string or reference is not leaked.
+TEST(OwnedElement_Get, IntoTheElementItselfChangesNothing) {
+    ArrayPtr strings(SafeArrayCreateVector(VT_BSTR, 0, 1));
+    BSTR text = SysAllocString("self");
+    StringAt(strings.get(), 0) = text;
+    EXPECT_EQ(S_OK, SafeArrayGetElement(strings.get(), kFirst, &StringAt(strings.get(), 0)));
+    EXPECT_EQ(text, StringAt(strings.get(), 0));
+
+    FakeUnknown object;
+    ArrayPtr objects(SafeArrayCreateVector(VT_UNKNOWN, 0, 1));
+    InterfaceAt(objects.get(), 0) = object.unknown();
+    object.AddRef();
+    EXPECT_EQ(S_OK, SafeArrayGetElement(objects.get(), kFirst, &InterfaceAt(objects.get(), 0)));
+    EXPECT_EQ(1, object.outstanding());
 }
 
 TEST(StringElement_GetPut, AllocationFailuresLeaveNoLeakAndAnExactState) {
@@ -385,6 +403,99 @@ TEST(VariantElement_GetPut, AllocationFailuresLeaveNoLeak) {
         VariantClear(&source);
         return fired;
     });
+}
+
+// ---------------------------------------------------------------------------
+// Descriptors built by a caller whose kind bits do not fit their element size,
+// or whose size fits no block. Each data block is exactly element count x
+// cbElements bytes, so AddressSanitizer reports any access past it.
+
+struct Misfit {
+    const char* name;
+    USHORT features;
+    ULONG size;
+    bool releasedAsStrings;  // release tests the string bit first, and it fits
+};
+const Misfit kMisfits[] = {
+    {"VariantOf8Bytes", FADF_VARIANT, 8, false},
+    {"StringOf0Bytes", FADF_BSTR, 0, false},
+    {"InterfaceOf24Bytes", FADF_UNKNOWN, 24, false},
+    {"StringAndVariantOf8Bytes", FADF_BSTR | FADF_VARIANT, 8, true},  // variant first for access and copy
+};
+
+class MisfitElements : public ::testing::TestWithParam<Misfit> {};
+
+TEST_P(MisfitElements, AreRefusedOneByOneAndNeverReleased) {
+    const Misfit m = GetParam();
+    SAFEARRAY* psa = zentrel::test::AllocateManualArray(m.features, m.size, {{3, 0}});
+    if (!m.releasedAsStrings) std::memset(psa->pvData, 0xA5, 3 * m.size);  // garbage as any kind
+    alignas(8) unsigned char value[32] = {};
+    void* element = nullptr;
+    EXPECT_EQ(E_INVALIDARG, SafeArrayGetElement(psa, kSecond, value));
+    EXPECT_EQ(E_INVALIDARG, SafeArrayPutElement(psa, kSecond, value));
+    EXPECT_EQ(S_OK, SafeArrayPtrOfIndex(psa, kSecond, &element));  // the kind plays no part
+    EXPECT_EQ(static_cast<unsigned char*>(psa->pvData) + m.size, element);
+
+    ArrayPtr target(SafeArrayCreateVector(VT_UI1, 0, 3));
+    target->cbElements = m.size;  // the same shape, so only the kind decides
+    const USHORT targetFeatures = target->fFeatures;
+    EXPECT_EQ(E_INVALIDARG, SafeArrayCopyData(psa, target.get()));
+    EXPECT_EQ(targetFeatures, target->fFeatures);
+    target->cbElements = 1;
+    SAFEARRAY* copy = reinterpret_cast<SAFEARRAY*>(0x1);
+    EXPECT_EQ(E_INVALIDARG, SafeArrayCopy(psa, &copy));
+    EXPECT_EQ(m.size == 0 ? reinterpret_cast<SAFEARRAY*>(0x1) : nullptr, copy);
+
+    const SAFEARRAYBOUND smaller{1, 0};
+    EXPECT_EQ(S_OK, SafeArrayRedim(psa, &smaller));  // releases nothing of the dropped tail
+    EXPECT_EQ(S_OK, SafeArrayDestroy(psa));          // frees both blocks, releases no element
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, MisfitElements, ::testing::ValuesIn(kMisfits), zentrel::test::NameOf());
+
+// Release tests the string bit first, access and copy the variant bit: on
+// 24-byte elements the variants are read and written, and never freed as
+// strings.
+TEST(MisfitElements_StringAndVariantOf24Bytes, AreVariantsThatReleaseLeavesAlone) {
+    SAFEARRAY* psa = zentrel::test::AllocateManualArray(FADF_BSTR | FADF_VARIANT, 24, {{2, 0}});
+    VARIANT number{};
+    number.vt = VT_I4;
+    number.lVal = 42;
+    ASSERT_EQ(S_OK, SafeArrayPutElement(psa, kFirst, &number));
+    VARIANT out{};
+    ASSERT_EQ(S_OK, SafeArrayGetElement(psa, kFirst, &out));
+    EXPECT_EQ(VT_I4, out.vt);
+    EXPECT_EQ(42, out.lVal);
+    SafeArrayReleaseElements(psa, 0);  // as strings the slots would be freed at 0x3 - 4
+    EXPECT_EQ(VT_I4, VariantAt(psa, 0).vt);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
+}
+
+// Three dimensions of 2^32 - 1 elements describe more than 2^64 bytes: no block
+// can hold them, so no element is touched (the wrapped count would reach far
+// past the 8-byte block given).
+TEST(OverflowingDescriptor, ElementsAreNeverTouched) {
+    constexpr ULONG kAll = 0xFFFFFFFF;
+    FakeUnknown object;
+    for (USHORT kind : {FADF_BSTR, FADF_UNKNOWN, USHORT{0}}) {
+        SAFEARRAY* psa =
+            zentrel::test::AllocateManualArray(kind | FADF_HAVEIID, 8, {{kAll, 0}, {kAll, 0}, {kAll, 0}}, false);
+        psa->pvData = std::calloc(1, 8);
+        const LONG origin[3] = {0, 0, 0};
+        void* value = nullptr;
+        EXPECT_EQ(E_INVALIDARG, SafeArrayGetElement(psa, origin, &value)) << kind;
+        EXPECT_EQ(E_INVALIDARG, SafeArrayPutElement(psa, origin, object.unknown())) << kind;
+        EXPECT_EQ(E_INVALIDARG, SafeArrayPtrOfIndex(psa, origin, &value)) << kind;
+        EXPECT_EQ(E_INVALIDARG, SafeArrayQueryElement(psa, 0, IID_IUnknown, &value)) << kind;
+        VARIANT raw{};
+        raw.vt = VT_ARRAY | VT_UI1;
+        raw.parray = psa;
+        ULONG size = 0;
+        EXPECT_EQ(E_INVALIDARG, VariantGetRawData(&raw, &size, &value)) << kind;
+        SafeArrayReleaseElements(psa, 0);
+        EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
+    }
+    EXPECT_EQ(0, object.addRefs());
 }
 
 }  // namespace

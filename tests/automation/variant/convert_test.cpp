@@ -301,6 +301,17 @@ TEST_P(ChangeType_OtherTarget, StatusAndDefinedValue) {
     EXPECT_EQ(nullptr, dest.pRecInfo);
 }
 
+// The scalar step itself writes no value for these targets: the zero above
+// comes from VariantChangeTypeEx's zeroed temporary.
+TEST_P(ChangeType_OtherTarget, ScalarStepWritesNothing) {
+    const auto& [row, target] = GetParam();
+    if ((target.vt & VT_ARRAY) != 0 || FAILED(target.status)) return;
+    const VARIANT before = Sentinel();
+    VARIANT result = before;
+    ASSERT_EQ(S_OK, VariantConvertScalar(&result, &row.source, target.vt));
+    EXPECT_TRUE(SameBytes(before, result));
+}
+
 std::string OtherName(const ::testing::TestParamInfo<std::tuple<Row, OtherTarget>>& info) {
     return std::string(std::get<0>(info.param).name) + "_to_" + std::get<1>(info.param).name;
 }
@@ -352,6 +363,11 @@ TEST(ChangeType, SourcesWithoutANumberSucceedWithZero) {
             EXPECT_EQ(vt, dest.vt);
             EXPECT_EQ(0u, dest.ullVal) << src.vt << " to " << vt;
         }
+    }
+    for (const VARIANT& src : sources) {
+        VARIANT result = Sentinel();
+        ASSERT_EQ(S_OK, VariantConvertScalar(&result, &src, VT_I4)) << src.vt;
+        EXPECT_TRUE(SameBytes(Sentinel(), result)) << src.vt;
     }
     VariantClear(&sources[6]);
 }
@@ -458,6 +474,27 @@ TEST(ChangeType, InPlaceSucceedsAndReplacesTheValue) {
     EXPECT_EQ(VT_ARRAY | VT_UI1, v.vt);
     EXPECT_EQ(3u, v.parray->rgsabound[0].cElements);
     VariantClear(&v);
+}
+
+// The source may be an element of the array the destination owns.
+TEST(ChangeType, SourceInsideTheDestinationsArray) {
+    for (VARTYPE target : {VT_R8, VT_BSTR}) {
+        VARIANT dest{};
+        dest.vt = VT_ARRAY | VT_VARIANT;
+        dest.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+        VARIANT* elements = static_cast<VARIANT*>(dest.parray->pvData);
+        elements[0] = Integer(VT_I4, 5);
+        elements[1] = String("text");
+        const VARIANT& source = target == VT_R8 ? elements[0] : elements[1];
+        ASSERT_EQ(S_OK, VariantChangeType(&dest, &source, 0, target)) << target;
+        EXPECT_EQ(target, dest.vt);
+        if (target == VT_R8) {
+            EXPECT_EQ(5.0, dest.dblVal);
+        } else {
+            EXPECT_STREQ("text", dest.bstrVal);
+        }
+        VariantClear(&dest);
+    }
 }
 
 TEST(ChangeType, InPlaceFailureKeepsTheSource) {

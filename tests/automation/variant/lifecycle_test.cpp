@@ -310,6 +310,98 @@ TEST(VariantCopy_ReferencesAndInterfaces, ShareReferencesAndAddRefInterfaces) {
     EXPECT_EQ(2, object.outstanding());
 }
 
+// A source may live inside what the destination owns. The copy is complete
+// before the destination's old value (here the array holding the source) is
+// released.
+TEST(VariantCopy_SourceInsideDestination, AnElementOfItsOwnArray) {
+    FakeUnknown object;
+    for (LONG which = 0; which < 3; ++which) {
+        Variant v;
+        v.vt = VT_ARRAY | VT_VARIANT;
+        v.parray = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+        VARIANT* elements = DataOf<VARIANT>(v.parray);
+        elements[0].vt = VT_BSTR;
+        elements[0].bstrVal = MakeBstr("element");
+        elements[1].vt = VT_UNKNOWN;
+        elements[1].punkVal = object.unknown();
+        object.AddRef();
+        elements[2].vt = VT_ARRAY | VT_I4;
+        elements[2].parray = SafeArrayCreateVector(VT_I4, 0, 2);
+        DataOf<LONG>(elements[2].parray)[1] = 7;
+
+        ASSERT_EQ(S_OK, VariantCopy(&v, &elements[which])) << which;
+        switch (which) {
+            case 0:
+                EXPECT_EQ(VT_BSTR, v.vt);
+                EXPECT_EQ("element", BstrText(v.bstrVal));
+                break;
+            case 1:
+                EXPECT_EQ(VT_UNKNOWN, v.vt);
+                EXPECT_EQ(object.unknown(), v.punkVal);
+                EXPECT_EQ(1, object.outstanding());
+                break;
+            default:
+                EXPECT_EQ(VT_ARRAY | VT_I4, v.vt);
+                ASSERT_NE(nullptr, v.parray);
+                EXPECT_EQ(7, DataOf<LONG>(v.parray)[1]);
+                break;
+        }
+    }
+    EXPECT_EQ(0, object.outstanding());
+}
+
+TEST(VariantCopyInd_ReferenceIntoDestination, IsResolvedBeforeTheDestinationIsReleased) {
+    {  // a string slot of the destination's string array
+        Variant dest;
+        dest.vt = VT_ARRAY | VT_BSTR;
+        dest.parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+        DataOf<BSTR>(dest.parray)[0] = MakeBstr("inside");
+        VARIANT src{};
+        src.vt = VT_BYREF | VT_BSTR;
+        src.pbstrVal = &DataOf<BSTR>(dest.parray)[0];
+        ASSERT_EQ(S_OK, VariantCopyInd(&dest, &src));
+        EXPECT_EQ(VT_BSTR, dest.vt);
+        EXPECT_EQ("inside", BstrText(dest.bstrVal));
+    }
+    {  // a variant of the destination's variant array, and an array held there
+        for (bool throughArray : {false, true}) {
+            Variant dest;
+            dest.vt = VT_ARRAY | VT_VARIANT;
+            dest.parray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+            VARIANT& element = DataOf<VARIANT>(dest.parray)[0];
+            element.vt = VT_ARRAY | VT_BSTR;
+            element.parray = SafeArrayCreateVector(VT_BSTR, 3, 1);
+            DataOf<BSTR>(element.parray)[0] = MakeBstr("nested");
+            VARIANT src{};
+            src.vt = throughArray ? VT_BYREF | VT_ARRAY | VT_BSTR : VT_BYREF | VT_VARIANT;
+            if (throughArray) {
+                src.pparray = &element.parray;
+            } else {
+                src.pvarVal = &element;
+            }
+            ASSERT_EQ(S_OK, VariantCopyInd(&dest, &src)) << throughArray;
+            EXPECT_EQ(VT_ARRAY | VT_BSTR, dest.vt);
+            ASSERT_NE(nullptr, dest.parray);
+            EXPECT_EQ(3, dest.parray->rgsabound[0].lLbound);
+            EXPECT_EQ("nested", BstrText(DataOf<BSTR>(dest.parray)[0]));
+        }
+    }
+    {  // a plain value inside the destination's array; the reserved words stay
+        Variant dest;
+        dest.vt = VT_ARRAY | VT_I4;
+        dest.wReserved2 = 0x2222;
+        dest.parray = SafeArrayCreateVector(VT_I4, 0, 2);
+        DataOf<LONG>(dest.parray)[1] = -9;
+        VARIANT src{};
+        src.vt = VT_BYREF | VT_I4;
+        src.plVal = &DataOf<LONG>(dest.parray)[1];
+        ASSERT_EQ(S_OK, VariantCopyInd(&dest, &src));
+        EXPECT_EQ(VT_I4, dest.vt);
+        EXPECT_EQ(-9, dest.lVal);
+        EXPECT_EQ(0x2222, dest.wReserved2);
+    }
+}
+
 TEST(VariantNormalizeBool, BitZeroDecides) {
     struct Case {
         VARIANT_BOOL in, out;
