@@ -1,4 +1,5 @@
 #include "automation/strings/guid_text.h"
+#include "automation/automation.h"
 
 #include <cctype>
 #include <cstring>
