@@ -6,9 +6,7 @@
 #
 # Prints the summary, writes an HTML report to build/coverage/coverage-html/
 # and fails when line coverage is below MIN_LINE_PERCENT (default 95) or
-# branch coverage below MIN_BRANCH_PERCENT (default 90). The build does not
-# force inlining (ZENTREL_COVERAGE), so a branch of a helper that the per-type
-# tables inline is counted once, not once per table entry.
+# branch coverage below MIN_BRANCH_PERCENT (default 90).
 # Branches that exist only for exception landing pads, and branches the
 # compiler proves unreachable, are left out: they are noise, not untested code.
 set -euo pipefail

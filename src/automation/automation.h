@@ -15,9 +15,13 @@
 #include "automation/variant/lifecycle.h"
 
 #include "automation/safearray/bytevector.h"
+#include "automation/safearray/create.h"
 #include "automation/safearray/data.h"
+#include "automation/safearray/descriptor.h"
 #include "automation/safearray/element.h"
 #include "automation/safearray/noop.h"
+#include "automation/safearray/rawdata.h"
+#include "automation/safearray/resize.h"
 #include "automation/safearray/safearray.h"
 
 #include "automation/errorinfo/errorinfo.h"

@@ -2,6 +2,7 @@
 // data.
 #include <cstring>
 
+#include "automation/automation.h"
 #include "automation/safearray/bytevector.h"
 #include "automation/safearray/element.h"
 #include "reliability/oom_inputs.h"

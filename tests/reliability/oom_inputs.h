@@ -5,6 +5,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "automation/automation.h"
+#include "automation/safearray/create.h"
 #include "automation/safearray/data.h"
 #include "automation/safearray/safearray.h"
 #include "automation/strings/bstr.h"

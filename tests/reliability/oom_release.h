@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "automation/automation.h"
 #include "automation/safearray/data.h"
 #include "automation/strings/bstr.h"
 #include "automation/variant/lifecycle.h"

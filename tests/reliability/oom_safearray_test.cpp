@@ -1,7 +1,11 @@
 // The out-of-memory sweep over array descriptors, creation, copy and resize.
 #include <cstdlib>
 
+#include "automation/automation.h"
+#include "automation/safearray/create.h"
 #include "automation/safearray/data.h"
+#include "automation/safearray/descriptor.h"
+#include "automation/safearray/resize.h"
 #include "automation/safearray/safearray.h"
 #include "reliability/oom_inputs.h"
 #include "reliability/oom_release.h"

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "automation/automation.h"
 #include "automation/errorinfo/errorinfo.h"
 #include "automation/safearray/safearray.h"
 #include "interop/vocabulary.h"

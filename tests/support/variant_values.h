@@ -1,4 +1,4 @@
-// Builders of VARIANT values for tests, and the name generator of
+// The one set of VARIANT builders for tests, and the name generator of
 // parameterised cases. The builders write the member and leave every other
 // byte zero, as a fresh record would.
 #pragma once
@@ -10,9 +10,17 @@
 #include <gtest/gtest.h>
 
 #include "automation/strings/bstr.h"
+#include "automation/variant/lifecycle.h"
 #include "interop/vocabulary.h"
 
 namespace zentrel::test {
+
+// A variant of type `vt` with a zero value (null for pointer types).
+inline VARIANT Typed(VARTYPE vt) {
+    VARIANT v{};
+    v.vt = vt;
+    return v;
+}
 
 inline VARIANT Integer(VARTYPE vt, std::uint64_t bits) {
     VARIANT v{};
@@ -52,6 +60,14 @@ inline VARIANT Interface(VARTYPE vt, IUnknown* object) {
     v.punkVal = object;
     return v;
 }
+
+// A variant that clears itself.
+struct Variant : VARIANT {
+    Variant() { VariantInit(this); }
+    ~Variant() { VariantClear(this); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+};
 
 // Names parameterised cases after their `name` member.
 struct NameOf {

@@ -1,7 +1,6 @@
 #include "automation/safearray/bytevector.h"
 
 #include "automation/safearray/layout.h"
-#include "automation/safearray/rawdata.h"
 #include "automation/strings/bstr.h"
 
 using KoAtlCom::detail::CreateByteVector;

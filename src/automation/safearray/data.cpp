@@ -12,9 +12,20 @@
 #include "automation/safearray/layout.h"
 #include "automation/strings/bstr.h"
 #include "automation/variant/lifecycle.h"
-#include "automation/variant/vartype.h"
+#include "automation/vartypes.h"
 
-using namespace KoAtlCom::detail;
+using KoAtlCom::detail::BlockStart;
+using KoAtlCom::detail::BstrCopy;
+using KoAtlCom::detail::Calloc;
+using KoAtlCom::detail::DataSize;
+using KoAtlCom::detail::ElementKind;
+using KoAtlCom::detail::FreeDescriptorBlock;
+using KoAtlCom::detail::HasLiveInlineData;
+using KoAtlCom::detail::IsPlainVartype;
+using KoAtlCom::detail::KindOf;
+using KoAtlCom::detail::KindOrder;
+using KoAtlCom::detail::kPrefixSize;
+using KoAtlCom::detail::Malloc;
 
 namespace {
 

@@ -20,25 +20,24 @@ HRESULT SafeArrayDestroyData(SAFEARRAY* psa) noexcept;
 HRESULT SafeArrayDestroy(SAFEARRAY* psa) noexcept;
 
 // Copies every element of `source` into `target` of the same shape (counts
-// compared, lower bounds not). E_INVALIDARG for a null array, another shape or
-// element size, a target without data or a source or target whose inline data
-// was released; S_OK with nothing done when the source has no data, and with
-// only the features and prefix taken when the two share their storage. The
-// target takes the source's features except the storage bits, and keeps its own
-// FADF_INLINE_DATA, FADF_STATIC, FADF_AUTO, FADF_EMBEDDED and FADF_FIXEDSIZE.
-// Strings stop at the first copy that comes back null (E_OUTOFMEMORY; a source
-// string of length 0 counts); records answer E_NOTIMPL; variant elements are
-// all attempted and the status is that of the last one that failed.
+// compared, lower bounds not). Checked in this order: E_INVALIDARG for a null
+// array or another number of dimensions, element size or count; S_OK with
+// nothing done when the source has no data; E_INVALIDARG for a target without
+// data, a source or target whose inline data was released, a source whose size
+// fits no block or whose kind does not fit its element size. Then the target
+// takes the source's features except the storage bits (it keeps its own
+// FADF_INLINE_DATA, FADF_STATIC, FADF_AUTO, FADF_EMBEDDED and FADF_FIXEDSIZE);
+// records answer E_NOTIMPL at that point, and arrays sharing their storage
+// take only the prefix. The target's old elements are released by their own
+// kind. E_OUTOFMEMORY, with the target unchanged, when it holds elements and no
+// room for the copies can be had. Strings stop at the first copy that comes
+// back null (E_OUTOFMEMORY; a source string of length 0 counts) and the prefix
+// is then not taken; variant elements are all attempted and the status is that
+// of the last one that failed. The source may live inside the target's
+// elements.
 HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept;
 
 // A deep copy with its own data block. E_INVALIDARG for a null `out` or a
 // source with element size 0 (out untouched); S_OK with out untouched for a null
 // source. On failure *out is null and everything the copy had made is released.
 HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** out) noexcept;
-
-// Changes the count and lower bound of the caller's last dimension: shrinking
-// releases the dropped tail, growing adds zeroed elements. E_INVALIDARG for null
-// arguments, no dimensions, FADF_FIXEDSIZE, inline data and FADF_STATIC storage
-// (which belongs to the caller); DISP_E_ARRAYISLOCKED when locked. The new lower
-// bound is stored even when growth fails with E_OUTOFMEMORY.
-HRESULT SafeArrayRedim(SAFEARRAY* psa, const SAFEARRAYBOUND* newBound) noexcept;

@@ -1,72 +1,16 @@
 // The descriptor block and what every array operation reads from it: the
-// hidden prefix, the element kind, sizes, and the descriptor allocators and
-// accessors.
-#include <array>
+// hidden prefix and sizes computed without overflow; the descriptor
+// allocators and accessors.
+#include "automation/safearray/descriptor.h"
+
 #include <cstring>
 #include <limits>
 
 #include "automation/memory.h"
-#include "automation/safearray/descriptor.h"
 #include "automation/safearray/layout.h"
-#include "automation/variant/vartype.h"
+#include "automation/vartypes.h"
 
 namespace KoAtlCom::detail {
-namespace {
-
-// The VARTYPE word is the last 4 bytes of the prefix, right in front of cDims.
-constexpr std::size_t kVartypeWordOffset = kPrefixSize - sizeof(std::uint32_t);
-
-// Element sizes of the types 0 to 38; every type above 38 (including every
-// value with a flag bit) is 0. VT_BOOL elements are 2 bytes, VT_RECORD 32.
-constexpr std::array<ULONG, VT_UINT_PTR + 1> kElementSizes = [] {
-    std::array<ULONG, VT_UINT_PTR + 1> t{};
-    for (VARTYPE vt : {VT_I2, VT_BOOL, VT_UI2}) t[vt] = 2;
-    for (VARTYPE vt : {VT_I4, VT_R4, VT_ERROR, VT_UI4, VT_INT, VT_UINT}) t[vt] = 4;
-    for (VARTYPE vt : {VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_DISPATCH, VT_UNKNOWN, VT_I8, VT_UI8, VT_INT_PTR, VT_UINT_PTR})
-        t[vt] = 8;
-    for (VARTYPE vt : {VT_I1, VT_UI1}) t[vt] = 1;
-    t[VT_VARIANT] = sizeof(VARIANT);
-    t[VT_RECORD] = 32;
-    return t;
-}();
-static_assert(kElementSizes[VT_BOOL] == 2 && kElementSizes[VT_DECIMAL] == 0 && kElementSizes[VT_VARIANT] == 24);
-
-// Raw value sizes of the thirteen plain scalar types; 0 marks a type that has
-// none. VT_BOOL is one byte here.
-constexpr std::array<ULONG, VT_UINT + 1> kRawSizes = [] {
-    std::array<ULONG, VT_UINT + 1> t{};
-    for (VARTYPE vt : {VT_BOOL, VT_I1, VT_UI1}) t[vt] = 1;
-    for (VARTYPE vt : {VT_I2, VT_UI2}) t[vt] = 2;
-    for (VARTYPE vt : {VT_I4, VT_R4, VT_UI4, VT_INT, VT_UINT}) t[vt] = 4;
-    for (VARTYPE vt : {VT_R8, VT_I8, VT_UI8}) t[vt] = 8;
-    return t;
-}();
-
-// Kind bit and prefix IID of the types that have one.
-struct TypeFeatures {
-    VARTYPE vt;
-    USHORT kind;
-    const IID* iid;
-};
-constexpr std::array<TypeFeatures, 4> kTypeFeatures{{
-    {VT_BSTR, FADF_BSTR, nullptr},
-    {VT_UNKNOWN, FADF_UNKNOWN, &IID_IUnknown},
-    {VT_DISPATCH, FADF_DISPATCH, &IID_IDispatch},
-    {VT_VARIANT, FADF_VARIANT, nullptr},
-}};
-
-constexpr const TypeFeatures* FeaturesOf(VARTYPE vt) noexcept {
-    for (const TypeFeatures& f : kTypeFeatures)
-        if (f.vt == vt) return &f;
-    return nullptr;
-}
-
-// The block of a descriptor of cDims dimensions: prefix, header, cDims bounds.
-constexpr std::size_t DescriptorBlockSize(UINT cDims) noexcept {
-    return static_cast<std::size_t>(cDims - 1u) * sizeof(SAFEARRAYBOUND) + kVectorBlockSize;
-}
-
-}  // namespace
 
 GUID ReadPrefixIid(const SAFEARRAY* psa) noexcept {
     GUID iid;
@@ -100,29 +44,24 @@ std::optional<std::uint64_t> DataSize(const SAFEARRAY& array) noexcept {
     return bytes;
 }
 
-ULONG ElementSizeOf(VARTYPE vt) noexcept { return vt < kElementSizes.size() ? kElementSizes[vt] : 0; }
-
-USHORT KindFeatureOf(VARTYPE vt) noexcept {
-    const TypeFeatures* f = FeaturesOf(vt);
-    return f != nullptr ? f->kind : USHORT{0};
-}
-
-const IID* PrefixIidOf(VARTYPE vt) noexcept {
-    const TypeFeatures* f = FeaturesOf(vt);
-    return f != nullptr ? f->iid : nullptr;
-}
-
 void FreeDescriptorBlock(SAFEARRAY* psa) noexcept { std::free(BlockStart(psa)); }
 
 }  // namespace KoAtlCom::detail
 
-using namespace KoAtlCom::detail;
+using KoAtlCom::detail::BlockStart;
+using KoAtlCom::detail::DataSize;
+using KoAtlCom::detail::kPrefixSize;
+using KoAtlCom::detail::ReadPrefixIid;
+using KoAtlCom::detail::ReadPrefixVartype;
+using KoAtlCom::detail::RowOf;
+using KoAtlCom::detail::WritePrefixIid;
+using KoAtlCom::detail::WritePrefixVartype;
 
 // cDims is a 16-bit field: a count it cannot hold is refused rather than
 // truncated, so the block size and the stored count always agree.
 HRESULT SafeArrayAllocDescriptor(UINT cDims, SAFEARRAY** out) noexcept {
     if (cDims == 0 || cDims > std::numeric_limits<USHORT>::max() || out == nullptr) return E_INVALIDARG;
-    auto* block = static_cast<unsigned char*>(Malloc(DescriptorBlockSize(cDims)));
+    auto* block = static_cast<unsigned char*>(KoAtlCom::detail::Malloc(KoAtlCom::detail::DescriptorBlockSize(cDims)));
     if (block == nullptr) return E_OUTOFMEMORY;
     auto* psa = reinterpret_cast<SAFEARRAY*>(block + kPrefixSize);
     psa->cLocks = 0;
@@ -139,11 +78,11 @@ HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY** out) noex
     const HRESULT hr = SafeArrayAllocDescriptor(cDims, out);
     if (FAILED(hr)) return hr;
     SAFEARRAY* psa = *out;
-    psa->cbElements = ElementSizeOf(vt);
+    psa->cbElements = RowOf(vt).element;
     if (vt == VT_RECORD) {
         psa->fFeatures = FADF_RECORD;
         std::memset(BlockStart(psa), 0, kPrefixSize);
-    } else if (const IID* iid = PrefixIidOf(vt)) {
+    } else if (const IID* iid = RowOf(vt).iid) {
         psa->fFeatures = FADF_HAVEIID;
         WritePrefixIid(psa, *iid);
     } else {
@@ -157,7 +96,7 @@ HRESULT SafeArrayAllocData(SAFEARRAY* psa) noexcept {
     if (psa == nullptr) return E_INVALIDARG;
     if ((psa->fFeatures & (FADF_STATIC | FADF_INLINE_DATA)) != 0) return S_OK;
     const std::optional<std::uint64_t> bytes = DataSize(*psa);
-    psa->pvData = bytes ? Calloc(*bytes, 1) : nullptr;
+    psa->pvData = bytes ? KoAtlCom::detail::Calloc(*bytes, 1) : nullptr;
     return psa->pvData != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -204,10 +143,10 @@ std::uint64_t SafeArrayElementCount(const SAFEARRAY* psa) noexcept {
 }
 
 HRESULT VartypeGetRawSize(VARTYPE vt, ULONG* size) noexcept {
-    const ULONG bytes = vt < kRawSizes.size() ? kRawSizes[vt] : 0;
+    const ULONG bytes = RowOf(vt).raw;
     if (bytes == 0 || size == nullptr) return E_INVALIDARG;
     *size = bytes;
     return S_OK;
 }
 
-bool VartypeIsValid(VARTYPE vt) noexcept { return VartypeRuleAccepts(vt); }
+bool VartypeIsValid(VARTYPE vt) noexcept { return KoAtlCom::detail::VartypeRuleAccepts(vt); }

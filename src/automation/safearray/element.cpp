@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "automation/safearray/descriptor.h"
 #include "automation/safearray/layout.h"
 #include "automation/strings/bstr.h"
 #include "automation/variant/lifecycle.h"

@@ -1,6 +1,7 @@
-// Internals of the array layout shared by every array operation: the hidden
-// prefix, the element-kind decision, sizes computed without overflow, and the
-// one builder of byte vectors. Callers outside the library must not use these.
+// The internals of arrays, in one place: the descriptor block and its hidden
+// prefix, the element-kind decision, sizes computed without overflow, the one
+// builder of byte vectors and the raw data of a variant. Shared by every array
+// operation; callers outside the library must not use these.
 #pragma once
 
 #include <cstddef>
@@ -11,10 +12,17 @@
 
 namespace KoAtlCom::detail {
 
-// The descriptor block: 16-byte prefix, 24-byte header, 8 bytes per bound.
+// The descriptor block: 16-byte prefix, 24-byte header, 8 bytes per bound. The
+// prefix's last 4 bytes, right in front of cDims, are the VARTYPE word.
 inline constexpr std::size_t kPrefixSize = 16;
-inline constexpr std::size_t kHeaderSize = 24;
+inline constexpr std::size_t kVartypeWordOffset = kPrefixSize - sizeof(std::uint32_t);
 inline constexpr std::size_t kVectorBlockSize = 48;  // prefix, header, one bound
+static_assert(kPrefixSize + offsetof(SAFEARRAY, rgsabound) + sizeof(SAFEARRAYBOUND) == kVectorBlockSize);
+
+// The block of a descriptor of cDims (at least 1) dimensions.
+constexpr std::size_t DescriptorBlockSize(UINT cDims) noexcept {
+    return static_cast<std::size_t>(cDims - 1u) * sizeof(SAFEARRAYBOUND) + kVectorBlockSize;
+}
 
 inline unsigned char* BlockStart(SAFEARRAY* psa) noexcept {
     return reinterpret_cast<unsigned char*>(psa) - kPrefixSize;
@@ -101,10 +109,6 @@ inline ElementKind KindOf(const SAFEARRAY& array, KindOrder order) noexcept {
 // bounds or the byte size overflows 64 bits.
 std::optional<std::uint64_t> DataSize(const SAFEARRAY& array) noexcept;
 
-// Element size by VARTYPE for array elements (VT_BOOL is 2 bytes); 0 for types
-// that cannot be elements.
-ULONG ElementSizeOf(VARTYPE vt) noexcept;
-
 // The byte vector: one calloc block of 48 + count bytes holding a
 // one-dimensional VT_UI1 array with inline data, lower bound 0, features
 // FADF_INLINE_DATA | FADF_HAVEVARTYPE, with `count` bytes copied from `bytes`
@@ -112,5 +116,14 @@ ULONG ElementSizeOf(VARTYPE vt) noexcept;
 // for VT_UI1, the byte-vector builders and the string-to-byte-array conversion
 // all make exactly this object.
 SAFEARRAY* CreateByteVector(const void* bytes, ULONG count) noexcept;
+
+// Frees the descriptor block (the SAFEARRAY pointer minus 16) and nothing else.
+void FreeDescriptorBlock(SAFEARRAY* psa) noexcept;
+
+// The raw data of a variant (VariantGetRawData) without changing it: the
+// address and 32-bit byte size of the storage behind its value. E_INVALIDARG
+// for a type without raw data, a null array or a null reference that would
+// have to be followed; *size may already hold 4 for VT_INT and VT_UINT.
+HRESULT RawDataOf(const VARIANT& variant, ULONG* size, void** data) noexcept;
 
 }  // namespace KoAtlCom::detail

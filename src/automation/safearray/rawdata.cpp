@@ -1,6 +1,7 @@
 #include "automation/safearray/rawdata.h"
 
-#include "automation/safearray/bytevector.h"
+#include "automation/safearray/create.h"
+#include "automation/safearray/descriptor.h"
 #include "automation/safearray/layout.h"
 #include "automation/strings/bstr.h"
 

@@ -1,13 +1,16 @@
 // Resizing: SafeArrayRedim changes the caller's last dimension, stored in
 // rgsabound[0]. It has the largest stride, so elements are added or dropped
 // only at the end of the storage and the others keep their flat indices.
+#include "automation/safearray/resize.h"
+
 #include <cstring>
 
 #include "automation/memory.h"
 #include "automation/safearray/data.h"
+#include "automation/safearray/descriptor.h"
 #include "automation/safearray/layout.h"
 
-using namespace KoAtlCom::detail;
+using KoAtlCom::detail::DataSize;
 
 // Arrays whose data block the library did not allocate are refused as well as
 // fixed-size and inline ones: FADF_STATIC storage belongs to the caller and
@@ -37,7 +40,7 @@ HRESULT SafeArrayRedim(SAFEARRAY* psa, const SAFEARRAYBOUND* newBound) noexcept 
     const std::optional<std::uint64_t> newBytes = DataSize(*psa);
     last.cElements = oldCount;
     if (!oldBytes || !newBytes) return E_OUTOFMEMORY;  // cannot be allocated
-    auto* data = static_cast<unsigned char*>(Malloc(*newBytes));
+    auto* data = static_cast<unsigned char*>(KoAtlCom::detail::Malloc(*newBytes));
     if (data == nullptr) return E_OUTOFMEMORY;
     const std::uint64_t kept = psa->pvData != nullptr ? *oldBytes : 0;
     if (kept != 0) std::memcpy(data, psa->pvData, kept);

@@ -1,4 +1,7 @@
-// SAFEARRAY: the descriptor of a multi-dimensional array of fixed-size elements.
+// SAFEARRAY: the descriptor of a multi-dimensional array of fixed-size elements,
+// its bounds and its feature bits. The operations on arrays are declared by
+// the header of each source: descriptor.h, create.h, data.h, resize.h,
+// element.h, bytevector.h, rawdata.h and noop.h.
 //
 // Every descriptor lives in one malloc block: a hidden 16-byte prefix (an IID,
 // or the element VARTYPE in its last 4 bytes), the 24-byte header, then one
@@ -62,33 +65,3 @@ inline constexpr USHORT FADF_RESERVED = 0xF008;
 // operation reads or writes more than element count x cbElements bytes of the
 // data block, and a descriptor whose size does not fit 64 bits is refused
 // wherever its elements would be touched.
-
-// Descriptor creation. Out-parameters are untouched on failure. E_INVALIDARG
-// for 0 or more than 65535 dimensions (cDims is 16 bits) or a null `out`. A
-// VT_RECORD descriptor gets the features FADF_RECORD and a zeroed prefix.
-HRESULT SafeArrayAllocDescriptor(UINT cDims, SAFEARRAY** out) noexcept;
-HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY** out) noexcept;
-HRESULT SafeArrayAllocData(SAFEARRAY* psa) noexcept;
-
-// Array creation; `bounds` are in the caller's dimension order. Null on failure,
-// with nothing left allocated; a data size that does not fit 64 bits fails.
-SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds) noexcept;
-SAFEARRAY* SafeArrayCreateEx(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds, void* extra) noexcept;
-SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) noexcept;
-SAFEARRAY* SafeArrayCreateVectorEx(VARTYPE vt, LONG lLbound, ULONG cElements, void* extra) noexcept;
-
-HRESULT SafeArraySetIID(SAFEARRAY* psa, REFGUID guid) noexcept;
-HRESULT SafeArrayGetIID(SAFEARRAY* psa, GUID* guid) noexcept;
-HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) noexcept;
-HRESULT SafeArrayGetElementVartype(SAFEARRAY* psa, VARTYPE* pvt) noexcept;
-UINT SafeArrayGetDim(SAFEARRAY* psa) noexcept;
-UINT SafeArrayGetElemsize(SAFEARRAY* psa) noexcept;
-
-// The product of all element counts in 64 bits; 0 for null or no dimensions.
-std::uint64_t SafeArrayElementCount(const SAFEARRAY* psa) noexcept;
-
-// Raw value size of the thirteen plain scalar types (VT_BOOL is 1 byte here).
-HRESULT VartypeGetRawSize(VARTYPE vt, ULONG* size) noexcept;
-
-// The variant-type rule as a predicate.
-bool VartypeIsValid(VARTYPE vt) noexcept;

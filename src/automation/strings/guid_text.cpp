@@ -1,7 +1,6 @@
 #include "automation/strings/guid_text.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -21,47 +20,38 @@ constexpr std::size_t kBracedLength = kTextLength + 2;
 constexpr int kWritten = static_cast<int>(kBracedLength) + 1;  // the terminator included
 constexpr std::array<std::size_t, 4> kDashes = {8, 13, 18, 23};
 
-static_assert(std::endian::native == std::endian::little, "the digit groups are read as little-endian words");
+// The value of each character as a hexadecimal digit ('0'-'9', 'A'-'F',
+// 'a'-'f'); -1 for every other character.
+constexpr std::array<std::int8_t, 256> kDigitValues = [] {
+    std::array<std::int8_t, 256> t{};
+    t.fill(-1);
+    for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<std::int8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<std::int8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<std::int8_t>(c - 'a' + 10);
+    return t;
+}();
 
-constexpr std::uint64_t Bytes(std::uint8_t b) noexcept { return 0x0101010101010101u * b; }
+int DigitValue(char c) noexcept { return kDigitValues[static_cast<unsigned char>(c)]; }
 
-// Eight hexadecimal digits read as one little-endian word (the first character
-// in the low byte): returns their value, most significant digit first, and
-// leaves a bit set in `invalid` when any byte is not '0'-'9', 'A'-'F' or 'a'-'f'.
-// All bytes are tested at once: with the top bit of every byte clear, adding
-// 0x80 - lo to a byte sets its top bit exactly when the byte is at least lo,
-// and no carry crosses into the next byte. (A byte with its top bit set makes
-// the word invalid anyway, so the carries it causes do not matter.)
-inline std::uint32_t HexWord(std::uint64_t x, std::uint64_t& invalid) noexcept {
-    constexpr std::uint64_t kTop = Bytes(0x80);
-    const auto atLeast = [](std::uint64_t v, std::uint8_t lo) { return v + Bytes(0x80 - lo); };
-    const std::uint64_t digit = atLeast(x, '0') & ~atLeast(x, '9' + 1);
-    const std::uint64_t folded = x | Bytes(0x20);  // 'A'-'F' -> 'a'-'f'
-    const std::uint64_t letter = atLeast(folded, 'a') & ~atLeast(folded, 'f' + 1);
-    invalid |= (x & kTop) | (~(digit | letter) & kTop);
-
-    // Digit values: the low nibble, plus 9 for letters (bit 6 set).
-    std::uint64_t v = (x & Bytes(0x0F)) + ((x >> 6) & Bytes(0x01)) * 9;
-    // Fold neighbours together: pairs of nibbles, then bytes, then halves.
-    v = ((v << 4) | (v >> 8)) & 0x00FF00FF00FF00FFu;
-    v = ((v << 8) | (v >> 16)) & 0x0000FFFF0000FFFFu;
-    v = ((v << 16) | (v >> 32)) & 0x00000000FFFFFFFFu;
-    return static_cast<std::uint32_t>(v);
+// Reads the `count` hexadecimal digits at `p` as one number, most significant
+// first, into *value; false at the first character that is no digit.
+bool ReadHex(const char* p, int count, std::uint32_t* value) noexcept {
+    std::uint32_t v = 0;
+    for (int i = 0; i < count; ++i) {
+        const int digit = DigitValue(p[i]);
+        if (digit < 0) return false;
+        v = v << 4 | static_cast<std::uint32_t>(digit);
+    }
+    *value = v;
+    return true;
 }
 
-std::uint64_t Load8(const char* p) noexcept {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
-
-// Two runs of four characters joined as one word, `first` in the low half.
-std::uint64_t Load4And4(const char* first, const char* second) noexcept {
-    std::uint32_t a;
-    std::uint32_t b;
-    std::memcpy(&a, first, sizeof a);
-    std::memcpy(&b, second, sizeof b);
-    return a | (std::uint64_t{b} << 32);
+template <class T>
+bool ReadHex(const char* p, int count, T* value) noexcept {
+    std::uint32_t v;
+    if (!ReadHex(p, count, &v)) return false;
+    *value = static_cast<T>(v);
+    return true;
 }
 
 #if !ZENTREL_HAVE_UUID_TO_STRING
@@ -133,27 +123,18 @@ bool GUIDFromString(LPCOLESTR text, GUID* guid) noexcept {
     const std::size_t length = ::strnlen(text, kBracedLength + 1);
     if (length != (braced ? kBracedLength : kTextLength)) return false;
     if (braced && text[kBracedLength - 1] != '}') return false;
-
     const char* p = text + (braced ? 1 : 0);
-    std::uint64_t invalid = 0;
-    for (std::size_t at : kDashes) invalid |= static_cast<std::uint64_t>(p[at] != '-');
-    // Groups of 4 digits are read in pairs, so that every read is 8 digits.
-    const std::uint32_t data1 = HexWord(Load8(p), invalid);
-    const std::uint32_t data2And3 = HexWord(Load4And4(p + 9, p + 14), invalid);
-    const std::uint32_t data4Ends = HexWord(Load4And4(p + 19, p + 32), invalid);  // Data4[0..1], [6..7]
-    const std::uint32_t data4Middle = HexWord(Load8(p + 24), invalid);            // Data4[2..5]
-    if (invalid != 0) return false;
+    for (std::size_t at : kDashes)
+        if (p[at] != '-') return false;
 
+    // The groups of 8, 4, 4 and 4 digits, then six pairs; Data4[0] and [1] are
+    // the fourth group, high byte first.
     GUID parsed;
-    parsed.Data1 = data1;
-    parsed.Data2 = static_cast<std::uint16_t>(data2And3 >> 16);
-    parsed.Data3 = static_cast<std::uint16_t>(data2And3);
-    const std::uint8_t data4[8] = {
-        static_cast<std::uint8_t>(data4Ends >> 24),   static_cast<std::uint8_t>(data4Ends >> 16),
-        static_cast<std::uint8_t>(data4Middle >> 24), static_cast<std::uint8_t>(data4Middle >> 16),
-        static_cast<std::uint8_t>(data4Middle >> 8),  static_cast<std::uint8_t>(data4Middle),
-        static_cast<std::uint8_t>(data4Ends >> 8),    static_cast<std::uint8_t>(data4Ends)};
-    std::memcpy(parsed.Data4, data4, sizeof data4);
+    bool digits = ReadHex(p, 8, &parsed.Data1) && ReadHex(p + 9, 4, &parsed.Data2) &&
+                  ReadHex(p + 14, 4, &parsed.Data3) && ReadHex(p + 19, 2, &parsed.Data4[0]) &&
+                  ReadHex(p + 21, 2, &parsed.Data4[1]);
+    for (int i = 0; i < 6 && digits; ++i) digits = ReadHex(p + 24 + 2 * i, 2, &parsed.Data4[2 + i]);
+    if (!digits) return false;
     *guid = parsed;
     return true;
 }

@@ -3,19 +3,23 @@
 // deliver exactly what a type change delivers.
 #include "automation/variant/accessors.h"
 
-#include <array>
 #include <cstring>
 #include <cwchar>
 #include <string>
 
 #include "automation/memory.h"
+#include "automation/strings/bstr.h"
 #include "automation/strings/utf8.h"
 #include "automation/variant/convert.h"
 #include "automation/variant/lifecycle.h"
-#include "automation/variant/numeric.h"
-#include "automation/variant/type_table.h"
+#include "automation/variant/number.h"
+#include "automation/vartypes.h"
 
 namespace {
+
+using KoAtlCom::detail::NumericClass;
+using KoAtlCom::detail::NumericClassOf;
+using KoAtlCom::detail::RowOf;
 
 // A temporary that is cleared on every way out, exceptions included.
 struct Temporary {
@@ -26,60 +30,35 @@ struct Temporary {
     ~Temporary() { VariantClear(&v); }
 };
 
-// Any variant through VariantChangeTypeEx into a zeroed temporary. Kept out of
-// line so that the direct paths of ReadAs need no stack frame.
-template <VARTYPE Wanted, class T>
-[[gnu::noinline]] HRESULT ReadConverted(const VARIANT* v, T* out) noexcept {
-    Temporary temp;
-    const HRESULT hr = VariantChangeTypeEx(&temp.v, v, 0, 0, Wanted);
-    if (SUCCEEDED(hr)) std::memcpy(out, &temp.v.llVal, sizeof(T));
-    return hr;
-}
-
-// Stores the number of a variant of type From, converted to Wanted, in the
-// output (Wanted's width), by the conversion that VariantChangeTypeEx makes
-// (for VT_INT to VT_I4 and VT_UINT to VT_UI4 it gives the same bits as their
-// same-type copy). One entry per source type with a number, instantiated for
-// it, so a read is one indirect jump.
-using NumberReader = HRESULT (*)(const VARIANT&, void* out) noexcept;
-
-template <VARTYPE From, VARTYPE Wanted>
-HRESULT ReadNumberAs(const VARIANT& v, void* out) noexcept {
-    constexpr auto rule = KoAtlCom::detail::kScalarTargets[Wanted].number;
-    const std::uint64_t bits = KoAtlCom::detail::NumberBits(v, From, rule);
-    std::memcpy(out, &bits, rule.width);
-    return S_OK;
-}
-
-template <VARTYPE Wanted>
-constexpr auto kNumberReaders = KoAtlCom::detail::TypeTable<24>([]<VARTYPE From>() -> NumberReader {
-    if constexpr (KoAtlCom::detail::NumericClassOf(From) != KoAtlCom::detail::NumericClass::None) {
-        return &ReadNumberAs<From, Wanted>;
-    } else {
-        return nullptr;
-    }
-});
-
-template <VARTYPE Wanted, class T>
-HRESULT ReadAs(const VARIANT* v, T* out) noexcept {
+// The number of `v` as type `wanted`, stored in *out (its width): read
+// directly when `v` has exactly that type, converted as VariantChangeTypeEx
+// converts when `v` holds another number, and through VariantChangeTypeEx into
+// a zeroed temporary for anything else.
+template <class T>
+HRESULT ReadAs(const VARIANT* v, VARTYPE wanted, T* out) noexcept {
     static_assert(sizeof(T) <= sizeof(VARIANT::llVal));
     if (out == nullptr) return E_POINTER;
     if (v == nullptr) return E_INVALIDARG;
-    const VARTYPE vt = v->vt;
-    if (vt == Wanted) {
-        std::memcpy(out, &v->llVal, sizeof(T));
-        return S_OK;
+    std::uint64_t bits;
+    if (v->vt == wanted) {
+        bits = v->ullVal;
+    } else if (const auto number = KoAtlCom::detail::NumberOf(*v); number.type != NumericClass::None) {
+        bits = KoAtlCom::detail::ValueBits(number, RowOf(wanted).number);
+    } else {
+        Temporary temp;
+        const HRESULT hr = VariantChangeTypeEx(&temp.v, v, 0, 0, wanted);
+        if (FAILED(hr)) return hr;
+        bits = temp.v.ullVal;
     }
-    // A plain number converts without temporaries.
-    static_assert(sizeof(T) == KoAtlCom::detail::kScalarTargets[Wanted].number.width);
-    if (vt < kNumberReaders<Wanted>.size() && kNumberReaders<Wanted>[vt] != nullptr) {
-        return kNumberReaders<Wanted>[vt](*v, out);
-    }
-    return ReadConverted<Wanted>(v, out);
+    std::memcpy(out, &bits, sizeof(T));  // the low bytes: the member
+    return S_OK;
 }
 
-// The text of a string result, up to its first NUL; null counts as empty.
-const char* TextOf(const VARIANT& v) noexcept { return v.bstrVal != nullptr ? v.bstrVal : ""; }
+// A malloc block of `count` characters plus a terminating 0.
+template <class Char>
+Char* AllocateText(std::size_t count) noexcept {
+    return static_cast<Char*>(KoAtlCom::detail::Malloc((count + 1) * sizeof(Char)));
+}
 
 // Converts `v` to VT_BSTR in `temp`. *out is set to null first.
 template <class Char>
@@ -89,30 +68,24 @@ HRESULT ChangeToString(const VARIANT* v, Char** out, Temporary& temp) noexcept {
     return VariantChangeTypeEx(&temp.v, v, 0, 0, VT_BSTR);
 }
 
-// A malloc block of `count` characters plus a terminating 0.
-template <class Char>
-Char* AllocateText(std::size_t count) noexcept {
-    return static_cast<Char*>(KoAtlCom::detail::Malloc((count + 1) * sizeof(Char)));
-}
-
 }  // namespace
 
-HRESULT VariantToDouble(const VARIANT* v, double* out) noexcept { return ReadAs<VT_R8>(v, out); }
-HRESULT VariantToFloat(const VARIANT* v, float* out) noexcept { return ReadAs<VT_R4>(v, out); }
-HRESULT VariantToInt8(const VARIANT* v, std::int8_t* out) noexcept { return ReadAs<VT_I1>(v, out); }
-HRESULT VariantToUInt8(const VARIANT* v, std::uint8_t* out) noexcept { return ReadAs<VT_UI1>(v, out); }
-HRESULT VariantToInt16(const VARIANT* v, std::int16_t* out) noexcept { return ReadAs<VT_I2>(v, out); }
-HRESULT VariantToUInt16(const VARIANT* v, std::uint16_t* out) noexcept { return ReadAs<VT_UI2>(v, out); }
-HRESULT VariantToInt32(const VARIANT* v, std::int32_t* out) noexcept { return ReadAs<VT_I4>(v, out); }
-HRESULT VariantToUInt32(const VARIANT* v, std::uint32_t* out) noexcept { return ReadAs<VT_UI4>(v, out); }
-HRESULT VariantToInt64(const VARIANT* v, std::int64_t* out) noexcept { return ReadAs<VT_I8>(v, out); }
-HRESULT VariantToUInt64(const VARIANT* v, std::uint64_t* out) noexcept { return ReadAs<VT_UI8>(v, out); }
+HRESULT VariantToDouble(const VARIANT* v, double* out) noexcept { return ReadAs(v, VT_R8, out); }
+HRESULT VariantToFloat(const VARIANT* v, float* out) noexcept { return ReadAs(v, VT_R4, out); }
+HRESULT VariantToInt8(const VARIANT* v, std::int8_t* out) noexcept { return ReadAs(v, VT_I1, out); }
+HRESULT VariantToUInt8(const VARIANT* v, std::uint8_t* out) noexcept { return ReadAs(v, VT_UI1, out); }
+HRESULT VariantToInt16(const VARIANT* v, std::int16_t* out) noexcept { return ReadAs(v, VT_I2, out); }
+HRESULT VariantToUInt16(const VARIANT* v, std::uint16_t* out) noexcept { return ReadAs(v, VT_UI2, out); }
+HRESULT VariantToInt32(const VARIANT* v, std::int32_t* out) noexcept { return ReadAs(v, VT_I4, out); }
+HRESULT VariantToUInt32(const VARIANT* v, std::uint32_t* out) noexcept { return ReadAs(v, VT_UI4, out); }
+HRESULT VariantToInt64(const VARIANT* v, std::int64_t* out) noexcept { return ReadAs(v, VT_I8, out); }
+HRESULT VariantToUInt64(const VARIANT* v, std::uint64_t* out) noexcept { return ReadAs(v, VT_UI8, out); }
 
 HRESULT VariantToStringAlloc(const VARIANT* v, char** out) {
     Temporary temp;
     HRESULT hr = ChangeToString(v, out, temp);
     if (FAILED(hr)) return hr;
-    const char* text = TextOf(temp.v);
+    const char* text = KoAtlCom::detail::TextOf(temp.v.bstrVal);
     const std::size_t length = std::strlen(text);
     if (length == 0) return S_OK;
     char* block = AllocateText<char>(length);
@@ -143,58 +116,29 @@ HRESULT VariantToWideStringAlloc(const VARIANT* v, wchar_t** out) {
     return S_OK;
 }
 
-namespace {
-
-// What VariantToIntegerOrString takes from a variant of a base type, directly
-// or by reference.
-enum class Slot : std::uint8_t { None, Signed16, Signed32, Unsigned16, Unsigned32, String };
-
-constexpr std::array<Slot, 24> kSlots = [] {
-    std::array<Slot, 24> t{};
-    t[VT_I2] = Slot::Signed16;
-    t[VT_I4] = t[VT_INT] = Slot::Signed32;
-    t[VT_UI2] = Slot::Unsigned16;
-    t[VT_UI4] = t[VT_UINT] = Slot::Unsigned32;
-    t[VT_BSTR] = Slot::String;
-    return t;
-}();
-
-template <class T>
-std::uint64_t Widen(const void* value) noexcept {
-    T x;
-    std::memcpy(&x, value, sizeof x);
-    return static_cast<std::uint64_t>(x);  // sign-extends a signed T
-}
-
-}  // namespace
-
+// Takes a 16- or 32-bit integer (VT_I1, VT_UI1, VT_I8, VT_UI8 and VT_BOOL are
+// left alone) or a string, directly or by reference, at the value's own width.
 HRESULT VariantToIntegerOrString(const VARIANT* v, std::uint64_t* integer, BSTR* string) noexcept {
     if (integer == nullptr || string == nullptr || *integer != 0 || *string == nullptr || v == nullptr)
         return E_INVALIDARG;
     const VARTYPE base = v->vt & ~VT_BYREF;
-    const Slot slot = base < kSlots.size() ? kSlots[base] : Slot::None;
-    if (slot == Slot::None) return S_OK;
+    const KoAtlCom::detail::TypeRow& row = RowOf(base);
+    using KoAtlCom::detail::Number;
+    const bool isInteger = row.numeric && (row.number == Number::Signed16 || row.number == Number::Signed32 ||
+                                           row.number == Number::Unsigned16 || row.number == Number::Unsigned32);
+    if (!isInteger && base != VT_BSTR) return S_OK;
     const bool byReference = (v->vt & VT_BYREF) != 0;
     if (byReference && v->byref == nullptr) return E_INVALIDARG;
     const void* value = byReference ? v->byref : &v->llVal;
-    switch (slot) {
-        case Slot::Signed16:
-            *integer = Widen<std::int16_t>(value);
-            break;
-        case Slot::Signed32:
-            *integer = Widen<std::int32_t>(value);
-            break;
-        case Slot::Unsigned16:
-            *integer = Widen<std::uint16_t>(value);
-            break;
-        case Slot::Unsigned32:
-            *integer = Widen<std::uint32_t>(value);
-            break;
-        case Slot::String:
-            std::memcpy(string, value, sizeof(BSTR));
-            break;
-        case Slot::None:
-            break;
+    if (!isInteger) {
+        std::memcpy(string, value, sizeof(BSTR));
+        return S_OK;
     }
+    VARIANT number{};
+    number.vt = base;
+    std::memcpy(&number.llVal, value, row.element);
+    *integer = NumericClassOf(base) == NumericClass::Signed
+                   ? static_cast<std::uint64_t>(KoAtlCom::detail::ReadSigned(number))
+                   : KoAtlCom::detail::ReadUnsigned(number);
     return S_OK;
 }

@@ -1,8 +1,8 @@
 // The array step of VariantChangeTypeEx: a one-dimensional byte array to a
 // string, a string to a byte vector, and an array to an array of the very same
 // type (a copy). Nothing else converts to or from an array.
+#include "automation/safearray/bytevector.h"
 #include "automation/safearray/data.h"
-#include "automation/safearray/layout.h"
 #include "automation/strings/bstr.h"
 #include "automation/variant/convert.h"
 
@@ -21,12 +21,6 @@ HRESULT StringFromByteArray(VARIANT& result, const SAFEARRAY* array) noexcept {
     return result.bstrVal != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-// Every byte the length prefix counts; a null string gives a vector of 0 bytes.
-HRESULT ByteVectorFromString(VARIANT& result, BSTR text) noexcept {
-    result.parray = KoAtlCom::detail::CreateByteVector(text, SysStringLen(text));
-    return result.parray != nullptr ? S_OK : E_OUTOFMEMORY;
-}
-
 }  // namespace
 
 HRESULT VariantConvertArray(VARIANT* result, const VARIANT* src, VARTYPE vt) noexcept {
@@ -35,7 +29,8 @@ HRESULT VariantConvertArray(VARIANT* result, const VARIANT* src, VARTYPE vt) noe
         if (src->vt != kByteArray) return DISP_E_TYPEMISMATCH;
         return StringFromByteArray(*result, src->parray);
     }
-    if (vt == kByteArray && src->vt == VT_BSTR) return ByteVectorFromString(*result, src->bstrVal);
+    // Every byte the length prefix counts; a null string gives a vector of 0 bytes.
+    if (vt == kByteArray && src->vt == VT_BSTR) return VectorFromBstr(src->bstrVal, &result->parray);
     if (src->vt == vt && (vt & VT_BYREF) == 0) {
         result->parray = nullptr;  // stays null for a null source array
         return SafeArrayCopy(src->parray, &result->parray);

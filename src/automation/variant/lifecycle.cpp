@@ -12,9 +12,8 @@
 #include <cstring>
 
 #include "automation/safearray/data.h"
-#include "automation/safearray/layout.h"
 #include "automation/strings/bstr.h"
-#include "automation/variant/vartype.h"
+#include "automation/vartypes.h"
 
 using KoAtlCom::detail::IsPlainVartype;
 using KoAtlCom::detail::VartypeRuleAccepts;
@@ -113,7 +112,7 @@ HRESULT Resolve(VARIANT* dest, const VARIANT& source) noexcept {
         hr = E_NOTIMPL;
     } else {
         // The reference may point into dest itself.
-        std::memmove(&dest->llVal, source.byref, KoAtlCom::detail::ElementSizeOf(base));
+        std::memmove(&dest->llVal, source.byref, KoAtlCom::detail::RowOf(base).element);
     }
     dest->vt = t & ~VT_BYREF;
     return hr;

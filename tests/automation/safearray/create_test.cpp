@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "automation/safearray/array_testing.h"
 #include "automation/safearray/layout.h"
+#include "support/array_testing.h"
 #include "support/fault_injection.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "automation/safearray/array_testing.h"
+#include "support/array_testing.h"
 #include "support/fake_unknown.h"
 #include "support/fault_injection.h"
 

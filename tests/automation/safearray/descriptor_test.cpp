@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "automation/safearray/array_testing.h"
 #include "automation/safearray/layout.h"
+#include "automation/vartypes.h"
+#include "support/array_testing.h"
 #include "support/fault_injection.h"
 
 namespace {
@@ -12,9 +13,9 @@ namespace {
 using namespace zentrel::test;
 using KoAtlCom::detail::DataSize;
 using KoAtlCom::detail::ElementKind;
-using KoAtlCom::detail::ElementSizeOf;
 using KoAtlCom::detail::KindOf;
 using KoAtlCom::detail::KindOrder;
+using KoAtlCom::detail::RowOf;
 
 constexpr IID kOtherIid = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
 
@@ -104,7 +105,7 @@ class ElementSizeTable : public ::testing::TestWithParam<std::tuple<VARTYPE, ULO
 
 TEST_P(ElementSizeTable, GivesTheSizeOfOneElement) {
     const auto [vt, size] = GetParam();
-    EXPECT_EQ(size, ElementSizeOf(vt)) << "vt " << vt;
+    EXPECT_EQ(size, RowOf(vt).element) << "vt " << vt;
 }
 
 INSTANTIATE_TEST_SUITE_P(

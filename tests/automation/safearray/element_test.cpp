@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "array_testing.h"
 #include "automation/automation.h"
+#include "support/array_testing.h"
 #include "support/manual_array.h"
 
 namespace {

@@ -2,22 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include "array_testing.h"
 #include "automation/automation.h"
+#include "support/array_testing.h"
 #include "support/fault_injection.h"
 #include "support/manual_array.h"
+#include "support/variant_values.h"
 
 namespace {
 
+using zentrel::test::Typed;
+
 using zentrel::test::AllocationFailure;
 using zentrel::test::ManualArray;
-
-VARIANT Make(VARTYPE vt) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = vt;
-    return v;
-}
 
 struct RawCase {
     VARTYPE vt;
@@ -32,7 +28,7 @@ class RawData_Scalars : public ::testing::TestWithParam<RawCase> {};
 
 TEST_P(RawData_Scalars, ValueFieldOrReferencedStorage) {
     const RawCase c = GetParam();
-    VARIANT v = Make(c.vt);
+    VARIANT v = Typed(c.vt);
     ULONG size = 0;
     void* data = nullptr;
     ASSERT_EQ(S_OK, VariantGetRawData(&v, &size, &data));
@@ -50,7 +46,7 @@ TEST_P(RawData_Scalars, ValueFieldOrReferencedStorage) {
 TEST_P(RawData_Scalars, ArrayDataOfEachElementType) {
     const RawCase c = GetParam();
     const SAFEARRAYBOUND bounds[] = {{2, 0}, {3, 0}};
-    VARIANT v = Make(VT_ARRAY | c.vt);
+    VARIANT v = Typed(VT_ARRAY | c.vt);
     v.parray = SafeArrayCreate(c.vt, 2, bounds);
     ULONG size = 0;
     void* data = nullptr;
@@ -58,7 +54,7 @@ TEST_P(RawData_Scalars, ArrayDataOfEachElementType) {
     EXPECT_EQ(6 * v.parray->cbElements, size);  // the array's element size: 2 for VT_BOOL
     EXPECT_EQ(v.parray->pvData, data);
 
-    VARIANT ref = Make(VT_BYREF | VT_ARRAY | c.vt);
+    VARIANT ref = Typed(VT_BYREF | VT_ARRAY | c.vt);
     ref.pparray = &v.parray;
     ASSERT_EQ(S_OK, VariantGetRawData(&ref, &size, &data));
     EXPECT_EQ(v.parray->pvData, data);
@@ -73,7 +69,7 @@ TEST(RawData_Refused, TypesWithoutRawData) {
              VT_EMPTY, VT_NULL, VT_CY, VT_DATE, VT_ERROR, VT_DECIMAL, VT_VARIANT, VT_UNKNOWN, VT_DISPATCH, VT_RECORD,
              VT_INT_PTR, VT_VECTOR | VT_I4, VT_ARRAY | VT_BSTR, VT_ARRAY | VT_INT, VT_ARRAY | VT_UINT,
              VT_ARRAY | VT_VARIANT, VT_ARRAY | VT_I4, VT_BYREF | VT_ARRAY | VT_I4, VT_BYREF | VT_BSTR}) {
-        VARIANT v = Make(vt);  // null array and null references where the type has them
+        VARIANT v = Typed(vt);  // null array and null references where the type has them
         ULONG size = 77;
         void* data = &size;
         EXPECT_EQ(E_INVALIDARG, VariantGetRawData(&v, &size, &data)) << vt;
@@ -81,14 +77,14 @@ TEST(RawData_Refused, TypesWithoutRawData) {
         EXPECT_EQ(static_cast<void*>(&size), data);
     }
     for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_INT, VT_UINT}) {
-        VARIANT v = Make(vt);
+        VARIANT v = Typed(vt);
         ULONG size = 77;
         void* data = &size;
         EXPECT_EQ(E_INVALIDARG, VariantGetRawData(&v, &size, &data));
         EXPECT_EQ(4u, size);
         EXPECT_EQ(static_cast<void*>(&size), data);
     }
-    VARIANT v = Make(VT_I4);
+    VARIANT v = Typed(VT_I4);
     ULONG size;
     void* data;
     EXPECT_EQ(E_INVALIDARG, VariantGetRawData(nullptr, &size, &data));
@@ -100,7 +96,7 @@ TEST(RawData_Strings, TheCharactersAndTheLengthPrefix) {
     BSTR text = SysAllocStringLen("ab\0c", 4);
     for (VARTYPE vt :
          std::initializer_list<VARTYPE>{VT_BSTR, VT_VECTOR | VT_BSTR}) {  // other flag bits are not looked at
-        VARIANT v = Make(vt);
+        VARIANT v = Typed(vt);
         v.bstrVal = text;
         ULONG size = 0;
         void* data = nullptr;
@@ -108,7 +104,7 @@ TEST(RawData_Strings, TheCharactersAndTheLengthPrefix) {
         EXPECT_EQ(static_cast<void*>(text), data);
         EXPECT_EQ(4u, size);
     }
-    VARIANT ref = Make(VT_BYREF | VT_BSTR);
+    VARIANT ref = Typed(VT_BYREF | VT_BSTR);
     ref.pbstrVal = &text;
     ULONG size = 0;
     void* data = nullptr;
@@ -116,7 +112,7 @@ TEST(RawData_Strings, TheCharactersAndTheLengthPrefix) {
     EXPECT_EQ(static_cast<void*>(text), data);
     SysFreeString(text);
 
-    VARIANT null = Make(VT_BSTR);
+    VARIANT null = Typed(VT_BSTR);
     ASSERT_EQ(S_OK, VariantGetRawData(&null, &size, &data));
     EXPECT_EQ(nullptr, data);
     EXPECT_EQ(0u, size);
@@ -125,7 +121,7 @@ TEST(RawData_Strings, TheCharactersAndTheLengthPrefix) {
 TEST(RawData_Arrays, SizeWrapsModulo2To32) {
     unsigned char storage[8];
     ManualArray huge(FADF_HAVEVARTYPE, 0x10000, storage, {{0x10001, 0}});
-    VARIANT v = Make(VT_ARRAY | VT_I4);  // the array's own element size counts
+    VARIANT v = Typed(VT_ARRAY | VT_I4);  // the array's own element size counts
     v.parray = huge.get();
     ULONG size = 0;
     void* data = nullptr;
@@ -137,7 +133,7 @@ TEST(RawData_Arrays, SizeWrapsModulo2To32) {
 }
 
 TEST(NormalizedRawData_Bool, TrueBecomesOne) {
-    VARIANT v = Make(VT_BOOL);
+    VARIANT v = Typed(VT_BOOL);
     v.boolVal = VARIANT_TRUE;
     ULONG size = 0;
     void* data = nullptr;
@@ -151,13 +147,13 @@ TEST(NormalizedRawData_Bool, TrueBecomesOne) {
     EXPECT_EQ(0, v.boolVal);
 
     VARIANT_BOOL referenced = 2;
-    VARIANT ref = Make(VT_BYREF | VT_BOOL);
+    VARIANT ref = Typed(VT_BYREF | VT_BOOL);
     ref.pboolVal = &referenced;
     ASSERT_EQ(S_OK, VariantGetNormalizedRawData(&ref, &size, &data));
     EXPECT_EQ(1, referenced);
     EXPECT_EQ(static_cast<void*>(&referenced), data);
 
-    VARIANT number = Make(VT_I2);
+    VARIANT number = Typed(VT_I2);
     number.iVal = -1;
     ASSERT_EQ(S_OK, VariantGetNormalizedRawData(&number, &size, &data));
     EXPECT_EQ(-1, number.iVal);
@@ -233,7 +229,7 @@ TEST(PrepareRawData_Scalars, ZeroedValueField) {
 }
 
 TEST(PrepareRawData_Refused, ByReferenceTypesAndNullPointers) {
-    VARIANT v = Make(VT_I2);
+    VARIANT v = Typed(VT_I2);
     v.iVal = 9;
     ULONG size = 4;
     void* data = nullptr;

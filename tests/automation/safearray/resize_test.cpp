@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "automation/safearray/array_testing.h"
+#include "support/array_testing.h"
 #include "support/fault_injection.h"
 
 namespace {

@@ -1,4 +1,5 @@
 #include "automation/strings/guid_text.h"
+#include "automation/automation.h"
 
 #include <cctype>
 #include <cstring>
@@ -10,8 +11,11 @@
 
 #include "automation/safearray/safearray.h"
 #include "automation/strings/bstr.h"
+#include "support/variant_values.h"
 
 namespace {
+
+using zentrel::test::Typed;
 
 using namespace std::string_literals;
 
@@ -156,12 +160,6 @@ TEST(GUIDText, RoundTripsManyGuids) {
 
 // --- VariantToGUID -----------------------------------------------------------
 
-VARIANT Variant(VARTYPE vt) {
-    VARIANT v{};
-    v.vt = vt;
-    return v;
-}
-
 // A one-dimensional byte array descriptor with `count` elements over `data`.
 SAFEARRAY ByteArray(ULONG count, void* data, USHORT dims = 1) {
     SAFEARRAY array{};
@@ -173,7 +171,7 @@ SAFEARRAY ByteArray(ULONG count, void* data, USHORT dims = 1) {
 }
 
 TEST(VariantToGUID, ParsesBstrAsNulTerminatedText) {
-    VARIANT v = Variant(VT_BSTR);
+    VARIANT v = Typed(VT_BSTR);
     const std::string withTail = kSampleText + "\0tail"s;
     v.bstrVal = SysAllocStringLen(withTail.data(), static_cast<UINT>(withTail.size()));
     GUID guid = kSentinel;
@@ -190,7 +188,7 @@ TEST(VariantToGUID, ParsesBstrAsNulTerminatedText) {
 }
 
 TEST(VariantToGUID, NullEmptyOrNulLeadingBstrGivesZeroGuid) {
-    VARIANT v = Variant(VT_BSTR);
+    VARIANT v = Typed(VT_BSTR);
     BSTR strings[] = {nullptr, SysAllocString(""), SysAllocStringLen(kSampleText, 0),
                       SysAllocStringLen(("\0"s + kSampleText).data(), 39)};
     for (BSTR s : strings) {
@@ -203,7 +201,7 @@ TEST(VariantToGUID, NullEmptyOrNulLeadingBstrGivesZeroGuid) {
 }
 
 TEST(VariantToGUID, CopiesClsid) {
-    VARIANT v = Variant(VT_CLSID);
+    VARIANT v = Typed(VT_CLSID);
     GUID source = kSample;
     v.byref = &source;
     GUID guid = kSentinel;
@@ -216,7 +214,7 @@ TEST(VariantToGUID, CopiesSixteenByteArray) {
     std::memcpy(bytes, &kSample, sizeof bytes);
     SAFEARRAY array = ByteArray(16, bytes);
     array.rgsabound[0].lLbound = -7;  // the lower bound plays no part
-    VARIANT v = Variant(VT_ARRAY | VT_UI1);
+    VARIANT v = Typed(VT_ARRAY | VT_UI1);
     v.parray = &array;
     GUID guid = kSentinel;
     EXPECT_EQ(VariantToGUID(&v, &guid), S_OK);
@@ -227,7 +225,7 @@ TEST(VariantToGUID, RejectsMalformedArrays) {
     unsigned char bytes[32] = {};
     SAFEARRAY arrays[] = {ByteArray(15, bytes), ByteArray(17, bytes), ByteArray(16, bytes, 2), ByteArray(16, bytes, 0),
                           ByteArray(16, nullptr)};
-    VARIANT v = Variant(VT_ARRAY | VT_UI1);
+    VARIANT v = Typed(VT_ARRAY | VT_UI1);
     for (SAFEARRAY& array : arrays) {
         v.parray = &array;
         GUID guid = kSentinel;
@@ -249,7 +247,7 @@ class VariantToGUIDType : public ::testing::TestWithParam<TypeCase> {};
 
 TEST_P(VariantToGUIDType, RefusesWithoutWriting) {
     GUID source = kSample;
-    VARIANT v = Variant(GetParam().vt);
+    VARIANT v = Typed(GetParam().vt);
     v.byref = &source;  // a plausible pointer for the BYREF forms
     GUID guid = kSentinel;
     EXPECT_EQ(VariantToGUID(&v, &guid), GetParam().expected);
@@ -267,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(Types, VariantToGUIDType,
 
 TEST(VariantToGUID, NullArgumentsOnCopyPathsAreRefused) {
     GUID source = kSample;
-    VARIANT v = Variant(VT_CLSID);
+    VARIANT v = Typed(VT_CLSID);
     v.byref = &source;
     EXPECT_EQ(VariantToGUID(&v, nullptr), E_INVALIDARG);
     v.byref = nullptr;
@@ -277,7 +275,7 @@ TEST(VariantToGUID, NullArgumentsOnCopyPathsAreRefused) {
 
     unsigned char bytes[16] = {};
     SAFEARRAY array = ByteArray(16, bytes);
-    v = Variant(VT_ARRAY | VT_UI1);
+    v = Typed(VT_ARRAY | VT_UI1);
     v.parray = &array;
     EXPECT_EQ(VariantToGUID(&v, nullptr), E_INVALIDARG);
     EXPECT_EQ(VariantToGUID(nullptr, &guid), E_INVALIDARG);

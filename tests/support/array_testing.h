@@ -1,5 +1,5 @@
-// Helpers for the array and variant tests: raw views of the descriptor block,
-// owning handles and string makers.
+// Helpers for the array tests: raw views of the descriptor block, owning
+// handles and string makers. The variant builders are in variant_values.h.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "automation/automation.h"
+#include "support/variant_values.h"
 
 namespace zentrel::test {
 
@@ -45,13 +46,5 @@ template <class T>
 T* DataOf(SAFEARRAY* psa) {
     return static_cast<T*>(psa->pvData);
 }
-
-// A variant that clears itself.
-struct Variant : VARIANT {
-    Variant() { VariantInit(this); }
-    ~Variant() { VariantClear(this); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-};
 
 }  // namespace zentrel::test
