@@ -124,6 +124,27 @@ inline constexpr std::uint32_t kPlainVartypes = [] {
 
 constexpr bool IsPlainVartype(VARTYPE vt) noexcept { return vt <= VT_UINT && ((kPlainVartypes >> vt) & 1u) != 0; }
 
+// Two columns of the rows as a byte per type code, because every scalar type
+// change and comparison asks: the number of each type (VT_BOOL's 16 bits
+// included), and the number of each type that converts and compares as one
+// (None for VT_BOOL and every type without a number).
+inline constexpr auto kNumbers = [] {
+    std::array<Number, kTypeCodes> numbers{};
+    for (std::size_t vt = 0; vt < numbers.size(); ++vt) numbers[vt] = kRowByType[vt].number;
+    return numbers;
+}();
+inline constexpr auto kArithmeticNumbers = [] {
+    std::array<Number, kTypeCodes> numbers{};
+    for (std::size_t vt = 0; vt < numbers.size(); ++vt)
+        numbers[vt] = kRowByType[vt].numeric ? kRowByType[vt].number : Number::None;
+    return numbers;
+}();
+
+constexpr Number NumberOfType(VARTYPE vt) noexcept { return vt < kNumbers.size() ? kNumbers[vt] : Number::None; }
+constexpr Number ArithmeticNumberOf(VARTYPE vt) noexcept {
+    return vt < kArithmeticNumbers.size() ? kArithmeticNumbers[vt] : Number::None;
+}
+
 // The class a variant's number belongs to, decided on its whole `vt`.
 enum class NumericClass : std::uint8_t { None, Signed, Unsigned, Floating };
 

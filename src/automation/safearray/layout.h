@@ -60,39 +60,34 @@ enum class KindOrder {
     Access,   // variant, string, interface, record
 };
 
+namespace kinds {
+struct KindBit {
+    USHORT mask;
+    ElementKind kind;
+};
+inline constexpr KindBit kVariant{FADF_VARIANT, ElementKind::Variant};
+inline constexpr KindBit kString{FADF_BSTR, ElementKind::String};
+inline constexpr KindBit kInterface{FADF_UNKNOWN | FADF_DISPATCH, ElementKind::Interface};
+inline constexpr KindBit kRecord{FADF_RECORD, ElementKind::Record};
+// Indexed by KindOrder.
+inline constexpr KindBit kOrders[3][4] = {
+    {kString, kInterface, kVariant, kRecord},  // Release
+    {kVariant, kString, kRecord, kInterface},  // Copy
+    {kVariant, kString, kInterface, kRecord},  // Access
+};
+}  // namespace kinds
+
 // The first kind bit set, in `order`; Mismatched when the array's element size
 // is not the one that kind needs (24 bytes for a variant, 8 for a string or an
 // interface; records and plain elements have any size). Inline: every element
 // access asks it, with a constant order.
 inline ElementKind KindOf(const SAFEARRAY& array, KindOrder order) noexcept {
-    const USHORT f = array.fFeatures;
-    const bool variant = (f & FADF_VARIANT) != 0;
-    const bool string = (f & FADF_BSTR) != 0;
-    const bool object = (f & (FADF_UNKNOWN | FADF_DISPATCH)) != 0;
-    const bool record = (f & FADF_RECORD) != 0;
     ElementKind kind = ElementKind::Plain;
-    switch (order) {
-        case KindOrder::Release:
-            kind = string    ? ElementKind::String
-                   : object  ? ElementKind::Interface
-                   : variant ? ElementKind::Variant
-                   : record  ? ElementKind::Record
-                             : ElementKind::Plain;
+    for (const kinds::KindBit& bit : kinds::kOrders[static_cast<int>(order)]) {
+        if ((array.fFeatures & bit.mask) != 0) {
+            kind = bit.kind;
             break;
-        case KindOrder::Copy:
-            kind = variant  ? ElementKind::Variant
-                   : string ? ElementKind::String
-                   : record ? ElementKind::Record
-                   : object ? ElementKind::Interface
-                            : ElementKind::Plain;
-            break;
-        case KindOrder::Access:
-            kind = variant  ? ElementKind::Variant
-                   : string ? ElementKind::String
-                   : object ? ElementKind::Interface
-                   : record ? ElementKind::Record
-                            : ElementKind::Plain;
-            break;
+        }
     }
     switch (kind) {
         case ElementKind::Variant:

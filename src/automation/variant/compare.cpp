@@ -70,21 +70,17 @@ auto ParseOrThrow(const char* text, const char* name, Parse parse) {
 // The text read as the kind of number its partner `other` is: with stoll,
 // stoull or stod.
 NumberValue ParseAs(const char* text, const NumberValue& other) {
-    NumberValue number{other.type, {}};
     switch (other.type) {
         case NumericClass::Signed:
-            number.integer = static_cast<std::uint64_t>(
+            return KoAtlCom::detail::SignedNumber(
                 ParseOrThrow(text, "stoll", [](const char* s, char** e) { return std::strtoll(s, e, 10); }));
-            break;
         case NumericClass::Unsigned:
-            number.integer =
-                ParseOrThrow(text, "stoull", [](const char* s, char** e) { return std::strtoull(s, e, 10); });
-            break;
+            return KoAtlCom::detail::UnsignedNumber(
+                ParseOrThrow(text, "stoull", [](const char* s, char** e) { return std::strtoull(s, e, 10); }));
         default:
-            number.real = ParseOrThrow(text, "stod", [](const char* s, char** e) { return std::strtod(s, e); });
-            break;
+            return KoAtlCom::detail::FloatingNumber(
+                ParseOrThrow(text, "stod", [](const char* s, char** e) { return std::strtod(s, e); }));
     }
-    return number;
 }
 
 // A string against a partner that is not a string, ordered left against right.

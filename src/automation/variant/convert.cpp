@@ -128,11 +128,14 @@ HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, USHORT, VAR
     // The common case, a number to a numeric type of another kind into a
     // destination that owns nothing, gives what the general path gives (the
     // converted value field, zeros elsewhere), computed in registers and
-    // written once.
-    const NumberValue number = KoAtlCom::detail::NumberOf(*src);
-    const Number target = RowOf(vt).number;
-    if (number.type != NumericClass::None && target != Number::None && IsPlainVartype(dest->vt) &&
-        FoldIntegerAlias(vt) != FoldIntegerAlias(src->vt)) {
+    // written once. Numbers of the same member are the same type after
+    // folding VT_INT and VT_UINT (a copy, which keeps the source's other
+    // bytes), but for VT_I2 to VT_BOOL.
+    const Number source = KoAtlCom::detail::ArithmeticNumberOf(src->vt);
+    const Number target = KoAtlCom::detail::NumberOfType(vt);
+    if (source != Number::None && target != Number::None && (source != target || vt == VT_BOOL) &&
+        IsPlainVartype(dest->vt)) {
+        const NumberValue number = KoAtlCom::detail::ReadNumber(*src, source);
         const std::uint64_t value = KoAtlCom::detail::ValueBits(number, target);
         dest->vt = vt;
         dest->wReserved1 = dest->wReserved2 = dest->wReserved3 = 0;

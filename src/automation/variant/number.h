@@ -17,7 +17,7 @@
 namespace KoAtlCom::detail {
 
 // A number as read from a variant: its class and its value, an integer as
-// its 64-bit pattern (sign- or zero-extended) or a floating value widened to
+// its 64-bit pattern (sign- or zero-extended), a floating value widened to
 // double.
 struct NumberValue {
     NumericClass type = NumericClass::None;
@@ -27,35 +27,55 @@ struct NumberValue {
     };
 };
 
+constexpr NumberValue SignedNumber(std::int64_t value) noexcept {
+    return {NumericClass::Signed, {static_cast<std::uint64_t>(value)}};
+}
+constexpr NumberValue UnsignedNumber(std::uint64_t value) noexcept { return {NumericClass::Unsigned, {value}}; }
+constexpr NumberValue FloatingNumber(double value) noexcept {
+    NumberValue n{NumericClass::Floating, {}};
+    n.real = value;
+    return n;
+}
+
+// A number as a double: integers round to nearest (unsigned ones exactly,
+// 2^63 and above included).
+constexpr double ToDouble(const NumberValue& n) noexcept {
+    switch (n.type) {
+        case NumericClass::Signed:
+            return static_cast<double>(static_cast<std::int64_t>(n.integer));
+        case NumericClass::Unsigned:
+            return static_cast<double>(n.integer);
+        case NumericClass::Floating:
+            return n.real;
+        case NumericClass::None:
+            break;
+    }
+    return 0;
+}
+
 // The value member of `v` read as `number`, whatever `v`'s type.
 inline NumberValue ReadNumber(const VARIANT& v, Number number) noexcept {
     switch (number) {
         case Number::Signed8:
-            return {NumericClass::Signed, {static_cast<std::uint64_t>(std::int64_t{static_cast<std::int8_t>(v.cVal)})}};
+            return SignedNumber(static_cast<std::int8_t>(v.cVal));
         case Number::Signed16:
-            return {NumericClass::Signed, {static_cast<std::uint64_t>(std::int64_t{v.iVal})}};
+            return SignedNumber(v.iVal);
         case Number::Signed32:
-            return {NumericClass::Signed, {static_cast<std::uint64_t>(std::int64_t{v.lVal})}};
+            return SignedNumber(v.lVal);
         case Number::Signed64:
-            return {NumericClass::Signed, {v.ullVal}};
+            return SignedNumber(v.llVal);
         case Number::Unsigned8:
-            return {NumericClass::Unsigned, {v.bVal}};
+            return UnsignedNumber(v.bVal);
         case Number::Unsigned16:
-            return {NumericClass::Unsigned, {v.uiVal}};
+            return UnsignedNumber(v.uiVal);
         case Number::Unsigned32:
-            return {NumericClass::Unsigned, {v.ulVal}};
+            return UnsignedNumber(v.ulVal);
         case Number::Unsigned64:
-            return {NumericClass::Unsigned, {v.ullVal}};
-        case Number::Single: {
-            NumberValue n{NumericClass::Floating, {}};
-            n.real = v.fltVal;
-            return n;
-        }
-        case Number::Double: {
-            NumberValue n{NumericClass::Floating, {}};
-            n.real = v.dblVal;
-            return n;
-        }
+            return UnsignedNumber(v.ullVal);
+        case Number::Single:
+            return FloatingNumber(v.fltVal);
+        case Number::Double:
+            return FloatingNumber(v.dblVal);
         case Number::None:
             break;
     }
@@ -63,10 +83,7 @@ inline NumberValue ReadNumber(const VARIANT& v, Number number) noexcept {
 }
 
 // The number of a variant of a numeric class; class None for any other.
-inline NumberValue NumberOf(const VARIANT& v) noexcept {
-    const TypeRow& row = RowOf(v.vt);
-    return row.numeric ? ReadNumber(v, row.number) : NumberValue{};
-}
+inline NumberValue NumberOf(const VARIANT& v) noexcept { return ReadNumber(v, ArithmeticNumberOf(v.vt)); }
 
 // VariantReadSigned and VariantReadUnsigned: the value member of a signed type
 // (VT_I1, VT_I2, VT_BOOL, VT_I4, VT_INT, VT_I8), sign-extended, or of an
@@ -80,22 +97,6 @@ inline std::int64_t ReadSigned(const VARIANT& v) noexcept {
 inline std::uint64_t ReadUnsigned(const VARIANT& v) noexcept {
     const NumberValue n = ReadNumber(v, RowOf(v.vt).number);
     return n.type == NumericClass::Unsigned ? n.integer : 0;
-}
-
-// A number as a double: integers round to nearest (unsigned ones exactly, 2^63
-// and above included).
-inline double ToDouble(const NumberValue& n) noexcept {
-    switch (n.type) {
-        case NumericClass::Signed:
-            return static_cast<double>(static_cast<std::int64_t>(n.integer));
-        case NumericClass::Unsigned:
-            return static_cast<double>(n.integer);
-        case NumericClass::Floating:
-            return n.real;
-        case NumericClass::None:
-            break;
-    }
-    return 0;
 }
 
 // Truncation toward zero into a signed intermediate. A value that does not fit,
