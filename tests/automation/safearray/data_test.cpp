@@ -6,6 +6,7 @@
 #include "support/array_testing.h"
 #include "support/fake_unknown.h"
 #include "support/fault_injection.h"
+#include "support/manual_array.h"
 
 namespace {
 
@@ -311,6 +312,18 @@ TEST(CopyData_Records, AnswerNotImplementedAfterTakingFeatures) {
     // Onto itself as well: a record array is never copied, so it is never "already copied".
     EXPECT_EQ(E_NOTIMPL, SafeArrayCopyData(source.get(), source.get()));
     EXPECT_EQ(FADF_RECORD | FADF_HAVEVARTYPE, source->fFeatures);
+}
+
+// A target that takes record features would misread what it holds: its
+// strings are released (not freed later as interfaces) and its slots zeroed.
+TEST(CopyData_Records, ReleaseWhatATargetOfAnotherKindHeld) {
+    SAFEARRAY* source = zentrel::test::AllocateManualArray(FADF_RECORD | FADF_UNKNOWN, 8, {{2, 0}});
+    ArrayPtr target(StringVector({"a", "b"}));
+    EXPECT_EQ(E_NOTIMPL, SafeArrayCopyData(source, target.get()));
+    EXPECT_EQ(FADF_INLINE_DATA | FADF_RECORD | FADF_UNKNOWN, target->fFeatures);
+    EXPECT_EQ(nullptr, DataOf<BSTR>(target.get())[0]);
+    EXPECT_EQ(nullptr, DataOf<BSTR>(target.get())[1]);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(source));
 }
 
 TEST(CopyData_Variants, AMiddleFailureIsNotHiddenByALaterSuccess) {
