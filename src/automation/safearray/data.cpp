@@ -303,10 +303,9 @@ HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
         // Records are never copied, but the target takes the features. What it
         // holds of another kind would then be misread (strings released as
         // interfaces, say): it is released by its own kind and zeroed first.
-        SAFEARRAY retyped = *target;
-        retyped.fFeatures = features;
         const std::uint64_t n = SafeArrayElementCount(target);
-        if (KindOf(retyped, KindOrder::Release) != targetKind && HoldsAnything(targetKind, target->pvData, n)) {
+        if (KindOf(features, target->cbElements, KindOrder::Release) != targetKind &&
+            HoldsAnything(targetKind, target->pvData, n)) {
             ReleaseRange(targetKind, target->pvData, 0, n);
             std::memset(target->pvData, 0, *bytes);
         }

@@ -81,23 +81,27 @@ inline constexpr KindBit kOrders[3][4] = {
 // is not the one that kind needs (24 bytes for a variant, 8 for a string or an
 // interface; records and plain elements have any size). Inline: every element
 // access asks it, with a constant order.
-inline ElementKind KindOf(const SAFEARRAY& array, KindOrder order) noexcept {
+inline ElementKind KindOf(USHORT features, ULONG cbElements, KindOrder order) noexcept {
     ElementKind kind = ElementKind::Plain;
     for (const kinds::KindBit& bit : kinds::kOrders[static_cast<int>(order)]) {
-        if ((array.fFeatures & bit.mask) != 0) {
+        if ((features & bit.mask) != 0) {
             kind = bit.kind;
             break;
         }
     }
     switch (kind) {
         case ElementKind::Variant:
-            return array.cbElements == sizeof(VARIANT) ? kind : ElementKind::Mismatched;
+            return cbElements == sizeof(VARIANT) ? kind : ElementKind::Mismatched;
         case ElementKind::String:
         case ElementKind::Interface:
-            return array.cbElements == sizeof(void*) ? kind : ElementKind::Mismatched;
+            return cbElements == sizeof(void*) ? kind : ElementKind::Mismatched;
         default:
             return kind;
     }
+}
+
+inline ElementKind KindOf(const SAFEARRAY& array, KindOrder order) noexcept {
+    return KindOf(array.fFeatures, array.cbElements, order);
 }
 
 // Element count x element size in 64 bits, or nothing when the product of the
