@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "automation/safearray/layout.h"
-#include "automation/strings/bstr.h"
+#include "automation/strings/bstr_copy.h"
 #include "automation/variant/lifecycle.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "automation/safearray/data.h"
 #include "automation/safearray/layout.h"
-#include "automation/strings/bstr.h"
+#include "automation/strings/bstr_copy.h"
 #include "automation/variant/vartype.h"
 
 using KoAtlCom::detail::VartypeRuleAccepts;

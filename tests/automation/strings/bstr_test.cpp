@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "automation/strings/bstr_copy.h"
 #include "support/fault_injection.h"
 
 namespace {
