@@ -128,9 +128,10 @@ def object_digest(build):
             if not name.endswith(".o"):
                 continue
             path = os.path.join(folder, name)
-            stripped = subprocess.run(["objcopy", "--strip-debug", "-O", "elf64-x86-64", path, "/dev/stdout"],
-                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
-            digest.update(name.encode() + stripped)
+            stripped = os.path.join(build, "mutation-stripped.o")
+            subprocess.run(["objcopy", "--strip-debug", path, stripped], check=True)
+            with open(stripped, "rb") as f:
+                digest.update(name.encode() + f.read())
     return digest.hexdigest()
 
 
@@ -173,10 +174,17 @@ def main():
     for path in filter(None, tracked):
         source, target = os.path.join(ROOT, path), os.path.join(tree, path)
         if not os.path.exists(target) or open(source, "rb").read() != open(target, "rb").read():
+            # A fresh time stamp, so that whatever was built from an older
+            # content (a mutant of a stopped run) is built again.
             os.makedirs(os.path.dirname(target), exist_ok=True)
-            shutil.copy2(source, target)
+            shutil.copyfile(source, target)
+            shutil.copymode(source, target)
 
     test_targets = None
+    # The archive may hold a mutant's code if a run was stopped: link it anew.
+    archive = os.path.join(build, "src", "libzentrel_core_testing.a")
+    if os.path.exists(archive):
+        os.remove(archive)
     if run(["cmake", "--preset", "default"], tree, 600, log) != 0:
         sys.exit(f"configure failed; see {log}")
 
@@ -201,10 +209,20 @@ def main():
             continue
         target = os.path.join(tree, path)
         original = open(target).read()
+        original_stat = os.stat(target)
         lines = original.split("\n")
         line = lines[number - 1]
         lines[number - 1] = line[:column] + new + line[column + len(old):]
         started = time.time()
+        # A source file's own object is put back with the source, so the next
+        # build compiles only the next mutant (the archive is linked anew from
+        # the objects then). A header touches too many objects for that: the
+        # next build recompiles them.
+        obj = os.path.join(build, "src", "CMakeFiles", "zentrel_testing_objects.dir", path[len("src/"):] + ".o")
+        saved = os.path.join(args.work, "pristine.o")
+        keep_object = path.endswith(".cpp") and os.path.exists(obj)
+        if keep_object:
+            shutil.copy2(obj, saved)
         with open(target, "w") as f:
             f.write("\n".join(lines))
         try:
@@ -219,6 +237,9 @@ def main():
         finally:
             with open(target, "w") as f:
                 f.write(original)
+            if keep_object:
+                os.utime(target, ns=(original_stat.st_atime_ns, original_stat.st_mtime_ns))
+                shutil.copy2(saved, obj)
         entry = {"id": ident, "result": result, "line": line.strip(), "seconds": round(time.time() - started)}
         with open(results_path, "a") as f:
             f.write(json.dumps(entry) + "\n")
@@ -226,7 +247,8 @@ def main():
         counts[result] += 1
         print(f"[{index}/{len(sample)}] {result:12} {ident}   {line.strip()}", flush=True)
 
-    build_tests()  # leave the scratch build unmutated
+    os.remove(archive)  # leave the scratch build unmutated
+    build_tests()
     judged = counts["killed"] + counts["survived"]
     print(f"\nkilled {counts['killed']}, survived {counts['survived']}, equivalent by construction "
           f"{counts['equivalent']}, not compiled {counts['uncompilable']}")
