@@ -15,7 +15,8 @@ build/mutation/tree), never in the work tree. Results go to DIR/results.jsonl,
 one line per mutant, so a run that was stopped resumes where it stopped (same
 seed and sample). A mutant that does not compile is discarded; one whose
 compiled objects are the same as the unmutated build's (debug information
-aside) is reported as equivalent by construction. The score counts the others:
+aside) is reported as equivalent by construction (for source files only: a
+header's mutant can change what the tests compile against). The score counts the others:
 killed / (killed + survived). Each mutant's build rebuilds only the unit-test
 programs (which link zentrel_core_testing); libZentrel.so is left as built from
 the unmutated sources.
@@ -228,7 +229,9 @@ def main():
         try:
             if build_tests() != 0:
                 result = "uncompilable"
-            elif object_digest(build) == baseline:
+            elif path.endswith(".cpp") and object_digest(build) == baseline:
+                # Only a source file's mutant leaves the tests' own objects as
+                # they were; a header's constants reach the tests directly.
                 result = "equivalent"
             else:
                 status = run(["ctest", "--test-dir", build, "-j", str(args.jobs), "--stop-on-failure",
