@@ -25,13 +25,14 @@ install(TARGETS Zentrel zentrel_core
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 
-# Headers keep their place under the include root: interop/interop.h,
-# interop/proxy.h, automation/automation.h, ...
-foreach(subsystem IN ITEMS interop automation)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/${subsystem}
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-    COMPONENT Development
-    FILES_MATCHING PATTERN "*.h")
+# The public headers (ZENTREL_PUBLIC_HEADERS, listed in src/CMakeLists.txt) keep
+# their place under the include root: interop/interop.h, interop/proxy.h,
+# automation/automation.h, ... Internal headers are not installed.
+foreach(header IN LISTS ZENTREL_PUBLIC_HEADERS)
+  get_filename_component(header_dir ${header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/${header}
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${header_dir}
+    COMPONENT Development)
 endforeach()
 
 # CMake package. The targets file is relocatable; the version file accepts any
@@ -40,11 +41,6 @@ install(EXPORT ZentrelTargets
   NAMESPACE Zentrel::
   DESTINATION ${ZENTREL_CMAKE_INSTALL_DIR}
   COMPONENT Development)
-# The package also states, as Zentrel_FAULT_INJECTION, the setting the core
-# target carries.
-get_target_property(core_definitions zentrel_core INTERFACE_COMPILE_DEFINITIONS)
-string(REGEX MATCH "ZENTREL_FAULT_INJECTION=([01])" core_fault_injection "${core_definitions}")
-set(ZENTREL_FAULT_INJECTION_VALUE ${CMAKE_MATCH_1})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ZentrelConfig.cmake.in
   ${PROJECT_BINARY_DIR}/ZentrelConfig.cmake
   INSTALL_DESTINATION ${ZENTREL_CMAKE_INSTALL_DIR})

@@ -6,7 +6,7 @@
 #
 #   tools/fuzz.sh [SECONDS_PER_TARGET] [NAME...]
 #
-# SECONDS_PER_TARGET defaults to 20; NAMEs (e.g. `bstr` for fuzz/bstr_fuzzer.cpp)
+# SECONDS_PER_TARGET defaults to 20; NAMEs (e.g. `guid` for fuzz/guid_fuzzer.cpp)
 # restrict the run to those targets. Reproducers of failures are kept in
 # build/fuzz/crashes/ (outside version control) with the target's log beside them.
 set -euo pipefail

@@ -12,6 +12,8 @@ struct Countdown {
 };
 thread_local Countdown tCountdown;
 thread_local std::uint64_t tAllocations = 0;
+thread_local std::uint64_t tRequests = 0;
+thread_local std::uint64_t tRequestSizes[kRequestLog];
 
 }  // namespace
 
@@ -22,6 +24,15 @@ void Disarm() noexcept { tCountdown = Countdown{}; }
 bool Fired() noexcept { return tCountdown.fired; }
 
 std::uint64_t AllocationCount() noexcept { return tAllocations; }
+
+void RecordRequest(std::uint64_t bytes) noexcept { tRequestSizes[tRequests++ % kRequestLog] = bytes; }
+
+std::uint64_t RequestCount() noexcept { return tRequests; }
+
+std::uint64_t RequestSize(std::uint64_t index) noexcept {
+    if (index >= tRequests || tRequests - index > kRequestLog) return 0;
+    return tRequestSizes[index % kRequestLog];
+}
 
 bool ShouldFail() noexcept {
     ++tAllocations;

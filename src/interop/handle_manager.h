@@ -66,11 +66,4 @@ private:
     std::unordered_map<IUnknown*, std::uint32_t> entries_;
 };
 
-namespace detail {
-// The process-wide registry behind the proxy functions: constructed when the
-// library is loaded, destroyed when it is unloaded or the process exits. Not
-// exported; callers outside the library reach it through the proxy functions.
-extern HandleManager gProcessHandles;
-}  // namespace detail
-
 }  // namespace KoAtlCom::Interop

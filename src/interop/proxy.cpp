@@ -1,6 +1,6 @@
 #include "interop/proxy.h"
 
-#include "interop/handle_manager.h"
+#include "interop/process_handles.h"
 
 namespace KoAtlCom::Interop::detail {
 

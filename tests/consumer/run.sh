@@ -3,7 +3,10 @@
 # way other projects do:
 #   - a CMake project (tests/consumer/CMakeLists.txt) with find_package(Zentrel):
 #     C++ through Zentrel::Zentrel and Zentrel::core, C through Zentrel::Zentrel;
-#   - a C program compiled with `pkg-config --cflags --libs zentrel`.
+#   - a C program compiled with `pkg-config --cflags --libs zentrel`;
+# and checks what was installed: only the public headers, each compiling on its
+# own; no trace of the tests' allocation-failure hook in the libraries; exactly
+# the promised exports from libZentrel.so.
 # Each program runs from its build directory, finding libZentrel.so by rpath.
 #
 # Usage: tests/consumer/run.sh [build-dir]   (default: build/consumer)
@@ -54,11 +57,50 @@ installed_layout() {
         [[ -f $libdir/libZentrel.so.$version && -f $libdir/libzentrel_core.a ]] &&
         [[ -f $prefix/include/interop/interop.h && -f $prefix/include/interop/proxy.h ]] &&
         [[ -f $prefix/include/automation/automation.h && -f $prefix/include/automation/strings/bstr.h ]] &&
+        [[ ! -e $prefix/include/automation/memory.h && ! -e $prefix/include/automation/safearray/layout.h ]] &&
         [[ -f $libdir/cmake/Zentrel/ZentrelConfig.cmake && -f $libdir/cmake/Zentrel/ZentrelConfigVersion.cmake ]] &&
         [[ -f $libdir/pkgconfig/zentrel.pc ]] &&
         [[ -z $(find "$prefix/include" -type f ! -name '*.h') ]]
 }
 check "installed layout: SONAME links, archive, headers only, CMake package, pkg-config file" installed_layout
+
+# The shipped binaries: no trace of the tests' allocation-failure hook, and
+# libZentrel.so exports exactly the promised symbols.
+no_fault_hook() {
+    cmake "-DSHIPPED=$libdir/libZentrel.so.$version;$libdir/libzentrel_core.a" \
+        -P "$root/tests/interop/check_no_fault_hook.cmake"
+}
+check "installed libZentrel.so and libzentrel_core.a carry no fault-injection symbol" no_fault_hook
+installed_exports() {
+    cmake -DLIBRARY="$libdir/libZentrel.so.$version" -DEXPECTED="$root/tests/interop/expected_exports.txt" \
+        -P "$root/tests/interop/check_exports.cmake"
+}
+check "installed libZentrel.so exports exactly tests/interop/expected_exports.txt" installed_exports
+
+# Every installed header compiles on its own with nothing but the installed
+# tree on the include path (interop/proxy.h also as C11), and includes only
+# headers that are installed too, whatever the preprocessor conditions.
+headers_stand_alone() {
+    local header ok=0
+    while IFS= read -r header; do
+        header=${header#"$prefix/include/"}
+        # shellcheck disable=SC2086  # the flags are words
+        if ! printf '#include "%s"\n' "$header" |
+            "${CXX:-c++}" -std=c++20 -fsyntax-only -Wall -Wextra -Werror ${CXXFLAGS:-} -I"$prefix/include" -x c++ -; then
+            echo "  $header does not compile on its own"
+            ok=1
+        fi
+        local included
+        while IFS= read -r included; do
+            [[ -f $prefix/include/$included ]] || { echo "  $header includes $included, which is not installed"; ok=1; }
+        done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$prefix/include/$header")
+    done < <(find "$prefix/include" -type f -name '*.h' | sort)
+    # shellcheck disable=SC2086
+    printf '#include "interop/proxy.h"\n' |
+        "${CC:-cc}" -std=c11 -fsyntax-only -Wall -Wextra -Wpedantic -Werror ${CFLAGS:-} -I"$prefix/include" -x c - || ok=1
+    return $ok
+}
+check "every installed header compiles alone and includes only installed headers" headers_stand_alone
 
 cmake_consumer() {
     cmake -S "$root/tests/consumer" -B "$work/cmake" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "interop/handle_manager.h"
 #include "interop/handle_manager_access.h"
+#include "interop/process_handles.h"
 #include "interop/proxy.h"
 #include "support/fake_unknown.h"
 

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "interop/handle_manager.h"
 #include "interop/handle_manager_access.h"
+#include "interop/process_handles.h"
 #include "support/fake_unknown.h"
 #include "support/fault_injection.h"
 

@@ -1,7 +1,7 @@
 // The out-of-memory sweep over the handle registry: a new entry's allocation
 // failure leaves AddHandle and ProxyAddHandle as std::bad_alloc, with the map
 // unchanged and no AddRef made.
-#include "interop/handle_manager.h"
+#include "interop/process_handles.h"
 #include "interop/proxy.h"
 #include "reliability/oom_sweep.h"
 

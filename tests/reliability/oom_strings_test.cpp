@@ -2,6 +2,7 @@
 #include <string>
 
 #include "automation/strings/bstr.h"
+#include "automation/strings/bstr_copy.h"
 #include "automation/strings/utf8.h"
 #include "reliability/oom_sweep.h"
 

@@ -33,6 +33,16 @@ bool AllocationFailure::Fired() const { return KoAtlCom::detail::fault::Fired();
 AllocationCounter::AllocationCounter() : start_(KoAtlCom::detail::fault::AllocationCount()) {}
 std::uint64_t AllocationCounter::Count() const { return KoAtlCom::detail::fault::AllocationCount() - start_; }
 
+SeamRequests::SeamRequests() : start_(KoAtlCom::detail::fault::RequestCount()) {}
+std::vector<std::uint64_t> SeamRequests::Sizes() const {
+    namespace fault = KoAtlCom::detail::fault;
+    const std::uint64_t end = fault::RequestCount();
+    EXPECT_LE(end - start_, fault::kRequestLog) << "more requests than the seam keeps";
+    std::vector<std::uint64_t> sizes;
+    for (std::uint64_t i = start_; i < end; ++i) sizes.push_back(fault::RequestSize(i));
+    return sizes;
+}
+
 }  // namespace zentrel::test
 
 // Replacements of the global allocation functions for every test program.

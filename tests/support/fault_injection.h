@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,18 @@ class AllocationCounter {
 public:
     AllocationCounter();
     std::uint64_t Count() const;
+
+private:
+    std::uint64_t start_;
+};
+
+// The sizes in bytes of the requests the library makes through its malloc/calloc
+// seam on the calling thread after construction, in order (a calloc as count x
+// size), failed ones included. Requests of operator new are not seen.
+class SeamRequests {
+public:
+    SeamRequests();
+    std::vector<std::uint64_t> Sizes() const;  // fails the test beyond 64 requests
 
 private:
     std::uint64_t start_;

@@ -10,7 +10,7 @@
 #include "automation/memory.h"
 #include "automation/safearray/descriptor.h"
 #include "automation/safearray/layout.h"
-#include "automation/strings/bstr.h"
+#include "automation/strings/bstr_copy.h"
 #include "automation/variant/lifecycle.h"
 #include "automation/vartypes.h"
 

@@ -5,7 +5,7 @@
 
 #include "automation/safearray/descriptor.h"
 #include "automation/safearray/layout.h"
-#include "automation/strings/bstr.h"
+#include "automation/strings/bstr_copy.h"
 #include "automation/variant/lifecycle.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "automation/memory.h"
+#include "automation/strings/bstr_copy.h"
 
 namespace {
 

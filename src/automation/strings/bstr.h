@@ -36,20 +36,3 @@ INT SysReAllocString(BSTR* var, LPCOLESTR text) noexcept;
 // before its first NUL. The new string is allocated first: when memory runs out
 // FALSE is returned and *var keeps its old string. `src` may lie inside *var.
 INT SysReAllocStringLen(BSTR* var, LPCOLESTR src, UINT count) noexcept;
-
-namespace KoAtlCom::detail {
-
-// The two copy rules that every holder of strings uses.
-//
-// BSTR copy: the length comes from the prefix, NUL bytes included; a null string
-// or one of length 0 gives null. Null also when memory runs out.
-BSTR BstrCopy(BSTR source) noexcept;
-
-// The text of a string up to its first NUL; a null string reads as empty text.
-inline const char* TextOf(BSTR s) noexcept { return s != nullptr ? s : ""; }
-
-// BSTR text copy: SysAllocString of NUL-terminated text; null gives null, empty
-// text gives a non-null empty string. Null for non-null text means no memory.
-BSTR BstrTextCopy(LPCOLESTR text) noexcept;
-
-}  // namespace KoAtlCom::detail

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "automation/memory.h"
-#include "automation/strings/bstr.h"
+#include "automation/strings/bstr_copy.h"
 #include "automation/strings/utf8.h"
 #include "automation/variant/convert.h"
 #include "automation/variant/lifecycle.h"

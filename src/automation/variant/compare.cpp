@@ -11,7 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "automation/strings/bstr.h"
+#include "automation/strings/bstr_copy.h"
 #include "automation/variant/number.h"
 #include "automation/vartypes.h"
 

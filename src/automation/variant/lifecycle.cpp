@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "automation/safearray/data.h"
-#include "automation/strings/bstr.h"
+#include "automation/strings/bstr_copy.h"
 #include "automation/vartypes.h"
 
 using KoAtlCom::detail::IsPlainVartype;

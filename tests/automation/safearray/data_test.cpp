@@ -181,6 +181,28 @@ TEST(CopyData_ShapeChecks, DimensionsElementSizeAndNulls) {
     EXPECT_EQ(9, DataOf<LONG>(c.get())[5]);
 }
 
+// Shapes whose element count, or whose byte size, does not fit 64 bits: no
+// block can hold them, so there is nothing to copy from or into.
+TEST(CopyData_ImpossibleSize, IsRefusedAndNothingIsTouched) {
+    constexpr SAFEARRAYBOUND kMax{0xFFFFFFFF, 0};
+    unsigned char sourceData[16] = {1, 2, 3};
+    unsigned char targetData[16] = {};
+    struct Shape {
+        ULONG elementSize;
+        std::initializer_list<SAFEARRAYBOUND> bounds;
+    };
+    for (const Shape& shape : {Shape{8, {kMax, kMax}}, Shape{1, {kMax, kMax, kMax}}}) {
+        ManualArray source(FADF_HAVEVARTYPE | FADF_AUTO, shape.elementSize, sourceData, shape.bounds);
+        ManualArray target(FADF_FIXEDSIZE, shape.elementSize, targetData, shape.bounds);
+        AllocationCounter counter;
+        EXPECT_EQ(E_INVALIDARG, SafeArrayCopyData(source.get(), target.get()));
+        EXPECT_EQ(0u, counter.Count());
+        EXPECT_EQ(FADF_FIXEDSIZE, target.get()->fFeatures);
+        EXPECT_EQ(targetData, target.get()->pvData);
+        for (unsigned char byte : targetData) EXPECT_EQ(0, byte);
+    }
+}
+
 TEST(CopyData_DataPointers, SourceWithoutDataIsNothingTargetWithoutDataIsRefused) {
     const SAFEARRAYBOUND bound{2, 0};
     ArrayPtr a(SafeArrayCreate(VT_BSTR, 1, &bound));

@@ -1,7 +1,9 @@
 #include "automation/strings/bstr.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -9,10 +11,12 @@
 #include <malloc.h>
 #endif
 #if defined(__linux__)
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
 
+#include "automation/strings/bstr_copy.h"
 #include "support/fault_injection.h"
 
 namespace {
@@ -319,44 +323,109 @@ TEST(BstrCopyRules, AllocationFailureGivesNull) {
     SysFreeString(source);
 }
 
-#if defined(__linux__)
-// Text of 2^32 characters cannot be described by the length prefix: it is
-// refused, nothing is allocated and nothing released. The text is one 64 MiB
-// page run mapped again and again, so it costs little memory.
-TEST(SysAllocString, RefusesTextOfFourGibibytes) {
-    constexpr std::size_t kChunk = std::size_t{64} << 20;
-    constexpr std::size_t kText = std::size_t{1} << 32;
-    const long page = sysconf(_SC_PAGESIZE);
-    const int fd = memfd_create("bstr-text", 0);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, kChunk), 0);
-    void* filled = mmap(nullptr, kChunk, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    ASSERT_NE(filled, MAP_FAILED);
-    std::memset(filled, 'a', kChunk);
-    munmap(filled, kChunk);
+// The largest count asks for one block of 2^32 + 4 bytes (the sum taken in 64
+// bits, not wrapped to 4). The seam records the request and refuses it, so no
+// memory is committed.
+TEST(SysAllocStringLen, LargestCountAsksForTwoToThe32PlusFourBytes) {
+    constexpr std::uint64_t kExpected = (std::uint64_t{1} << 32) + 4;
+    const char source[] = "abc";
+    for (auto make : {+[](const char* src) { return SysAllocStringLen(src, 0xFFFFFFFFu); },
+                      +[](const char* src) { return SysAllocStringByteLen(src, 0xFFFFFFFFu); }}) {
+        for (const char* src : {static_cast<const char*>(nullptr), source}) {
+            AllocationFailure failure(1, false);
+            zentrel::test::SeamRequests requests;
+            EXPECT_EQ(make(src), nullptr);
+            EXPECT_TRUE(failure.Fired());
+            EXPECT_EQ(requests.Sizes(), std::vector<std::uint64_t>{kExpected});
+        }
+    }
+}
 
-    const std::size_t span = kText + static_cast<std::size_t>(page);
-    auto* base = static_cast<char*>(mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(base, MAP_FAILED);
-    for (std::size_t at = 0; at < kText; at += kChunk)
-        ASSERT_NE(mmap(base + at, kChunk, PROT_READ, MAP_SHARED | MAP_FIXED, fd, 0), MAP_FAILED);
-    base[kText] = '\0';  // the anonymous page behind the text
+#if defined(__linux__)
+// Text of 2^32 'a' and a NUL, read through a window so that it costs little
+// memory: the 4 GiB of address space are reserved without access, and a fault
+// handler maps the 16 MiB stretch being read (always the same shared block of
+// 'a') and drops the stretch read before it. The NUL is a zero page behind.
+class WindowedText {
+public:
+    static constexpr std::size_t kLength = std::size_t{1} << 32;
+    static constexpr std::size_t kStretch = std::size_t{16} << 20;
+
+    WindowedText() {
+        fd_ = memfd_create("bstr-text", 0);
+        if (fd_ < 0 || ftruncate(fd_, kStretch) != 0) return;
+        void* filled = mmap(nullptr, kStretch, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (filled == MAP_FAILED) return;
+        std::memset(filled, 'a', kStretch);
+        munmap(filled, kStretch);
+        void* reserved = mmap(nullptr, kLength + kStretch, PROT_NONE, kReserve, -1, 0);
+        if (reserved == MAP_FAILED) return;
+        base_ = static_cast<char*>(reserved);
+        mmap(base_ + kLength, kStretch, PROT_READ, kReserve | MAP_FIXED, -1, 0);  // zeros: the NUL
+        struct sigaction action {};
+        action.sa_sigaction = OnFault;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGSEGV, &action, &previous_);
+        sigaction(SIGBUS, &action, &previousBus_);
+    }
+    ~WindowedText() {
+        if (base_ != nullptr) {
+            sigaction(SIGSEGV, &previous_, nullptr);
+            sigaction(SIGBUS, &previousBus_, nullptr);
+            munmap(base_, kLength + kStretch);
+        }
+        if (fd_ >= 0) close(fd_);
+        base_ = nullptr;
+        mapped_ = nullptr;
+    }
+    WindowedText(const WindowedText&) = delete;
+    WindowedText& operator=(const WindowedText&) = delete;
+
+    // Null when the address space or the block could not be had.
+    const char* Text() const { return base_; }
+
+private:
+    static constexpr int kReserve = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+
+    static void OnFault(int signal, siginfo_t* info, void*) {
+        auto* at = static_cast<char*>(info->si_addr);
+        if (base_ == nullptr || at < base_ || at >= base_ + kLength) {
+            // Not ours: let the fault take its usual course.
+            sigaction(signal, signal == SIGSEGV ? &previous_ : &previousBus_, nullptr);
+            return;
+        }
+        if (mapped_ != nullptr) mmap(mapped_, kStretch, PROT_NONE, kReserve | MAP_FIXED, -1, 0);
+        mapped_ = base_ + static_cast<std::size_t>(at - base_) / kStretch * kStretch;
+        if (mmap(mapped_, kStretch, PROT_READ, MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd_, 0) == MAP_FAILED)
+            std::abort();
+    }
+
+    static inline int fd_ = -1;
+    static inline char* base_ = nullptr;
+    static inline char* mapped_ = nullptr;
+    static inline struct sigaction previous_ {};
+    static inline struct sigaction previousBus_ {};
+};
+
+// Text of 2^32 characters cannot be described by the length prefix: it is
+// refused, nothing is allocated and nothing released.
+TEST(SysAllocString, RefusesTextOfFourGibibytes) {
+    WindowedText text;
+    if (text.Text() == nullptr) GTEST_SKIP() << "4 GiB of address space are not available";
 
     BSTR s = SysAllocString("kept");
     BSTR before = s;
     {
         AllocationCounter counter;
-        EXPECT_EQ(SysAllocString(base), nullptr);
-        EXPECT_EQ(KoAtlCom::detail::BstrTextCopy(base), nullptr);
-        EXPECT_EQ(SysReAllocString(&s, base), FALSE);
+        EXPECT_EQ(SysAllocString(text.Text()), nullptr);
+        EXPECT_EQ(KoAtlCom::detail::BstrTextCopy(text.Text()), nullptr);
+        EXPECT_EQ(SysReAllocString(&s, text.Text()), FALSE);
         EXPECT_EQ(counter.Count(), 0u);
     }
     EXPECT_EQ(s, before);
     ExpectBstr(s, "kept");
     SysFreeString(s);
-
-    munmap(base, span);
-    close(fd);
 }
 #endif
 

@@ -89,6 +89,18 @@ TEST(Utf8ToWideString, BadByteAtEveryPositionOfAsciiRun) {
     }
 }
 
+// Every byte from 0x00 to 0x7F is its own code point: alone (the byte-by-byte
+// path) and in one run of all 128 (the grouped path).
+TEST(Utf8ToWideString, EveryAsciiByteIsItself) {
+    std::string run;
+    for (int b = 0x00; b <= 0x7F; ++b) {
+        const std::string alone(1, static_cast<char>(b));
+        ASSERT_EQ(Decode(alone), std::wstring(1, static_cast<wchar_t>(b))) << "byte " << b;
+        run += alone;
+    }
+    EXPECT_EQ(Decode(run), std::wstring(run.begin(), run.end()));
+}
+
 TEST(Utf8ToWideString, NullOrZeroCountEmptiesOutput) {
     const unsigned char bytes[] = {'A', 'B'};
     std::wstring out = L"previous";

@@ -214,6 +214,29 @@ TEST_P(VarCmp_Throws, TheParsersExceptionPassesThrough) {
 
 INSTANTIATE_TEST_SUITE_P(Parsers, VarCmp_Throws, ::testing::ValuesIn(kThrowing), NameOf());
 
+// An ERANGE left in errno by the caller is not taken for the parser's: a valid
+// number compares, and the caller's errno comes back as it was.
+TEST(VarCmp, StaleRangeErrorOfTheCallerIsNotTheParsers) {
+    const struct {
+        Operand number;
+        Operand text;
+        HRESULT expected;
+    } cases[] = {
+        {Int(VT_I4, 5), Str("7"), VARCMP_LT},
+        {Int(VT_UI8, 9), Str("7"), VARCMP_GT},
+        {R8(7.5), Str("7.5"), VARCMP_EQ},
+    };
+    for (const auto& c : cases) {
+        const Built number(c.number);
+        const Built text(c.text);
+        errno = ERANGE;
+        HRESULT result = E_FAIL;
+        EXPECT_NO_THROW(result = VarCmp(number.get(), text.get(), 0, 0)) << c.text.text;
+        EXPECT_EQ(c.expected, result) << c.text.text;
+        EXPECT_EQ(ERANGE, errno);
+    }
+}
+
 TEST(VarCmp, NumbersAndParsedTextAllocateNothing) {
     const Built i4(Int(VT_I4, 7));
     const Built r8(R8(7.5));

@@ -281,6 +281,7 @@ const OtherTarget kOtherTargets[] = {
     {"RESERVED_I4", VT_RESERVED | VT_I4, DISP_E_BADVARTYPE},
     {"Type15", 15, DISP_E_BADVARTYPE},
     {"INT_PTR", VT_INT_PTR, DISP_E_BADVARTYPE},
+    {"Type24", 24, DISP_E_BADVARTYPE},  // the first code past the scalar targets
     {"ARRAY_EMPTY", VT_ARRAY | VT_EMPTY, DISP_E_BADVARTYPE},
     {"BYREF_NULL", VT_BYREF | VT_NULL, DISP_E_BADVARTYPE},
 };
@@ -440,6 +441,21 @@ TEST(ChangeType, FlagsAndLocaleAreIgnored) {
     ASSERT_EQ(S_OK, VariantChangeTypeEx(&b, &src, 0x409, 0xFFFF, VT_I4));
     EXPECT_EQ(-2, a.lVal);
     EXPECT_TRUE(SameBytes(a, b));
+}
+
+// The scalar step on its own meets targets the type change refuses earlier:
+// codes from 24 up are no scalar target (VT_RECORD is unsupported), and the
+// value field is not written.
+TEST(ConvertScalar, TargetsPastTheScalarTypesAreRefused) {
+    const VARIANT source = Integer(VT_I4, 7);
+    for (const auto& [vt, status] : {std::pair<VARTYPE, HRESULT>{24, DISP_E_TYPEMISMATCH},
+                                     {VT_INT_PTR, DISP_E_TYPEMISMATCH},
+                                     {VT_CLSID, DISP_E_TYPEMISMATCH},
+                                     {VT_RECORD, E_NOTIMPL}}) {
+        VARIANT result = Sentinel();
+        EXPECT_EQ(status, VariantConvertScalar(&result, &source, vt)) << vt;
+        EXPECT_TRUE(SameBytes(Sentinel(), result)) << vt;
+    }
 }
 
 TEST(ChangeType, NullRecordPointersAreRefused) {
