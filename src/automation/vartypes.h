@@ -31,7 +31,8 @@ static_assert(!VartypeRuleAccepts(VT_ARRAY | VT_EMPTY) && !VartypeRuleAccepts(VT
 static_assert(!VartypeRuleAccepts(15) && !VartypeRuleAccepts(VT_INT_PTR) && !VartypeRuleAccepts(VT_VECTOR | VT_I4));
 
 // The value member of a type read as a number: its width and signedness, or a
-// floating type.
+// floating type. A VARIANT_BOOL is a signed 16-bit value in no numeric class:
+// it is read and written like Signed16, but converts and compares as nothing.
 enum class Number : std::uint8_t {
     None,
     Signed8,
@@ -44,6 +45,7 @@ enum class Number : std::uint8_t {
     Unsigned64,
     Single,
     Double,
+    Boolean16,
 };
 
 // One type code (no flags).
@@ -57,9 +59,6 @@ struct TypeRow {
     // The value member as a number (VariantReadSigned/Unsigned read it so, and
     // a type change to this type writes it so).
     Number number = Number::None;
-    // Converts and compares as a number. VT_BOOL has a 16-bit value but is in
-    // no numeric class.
-    bool numeric = false;
     // A value of this type owns a string or an interface reference.
     bool owns = false;
     // The kind bit and the prefix IID an array of this type gets.
@@ -72,27 +71,27 @@ struct TypeRow {
 inline constexpr TypeRow kTypeRows[] = {
     {.vt = VT_EMPTY},
     {.vt = VT_NULL},
-    {.vt = VT_I2, .element = 2, .raw = 2, .number = Number::Signed16, .numeric = true},
-    {.vt = VT_I4, .element = 4, .raw = 4, .number = Number::Signed32, .numeric = true},
-    {.vt = VT_R4, .element = 4, .raw = 4, .number = Number::Single, .numeric = true},
-    {.vt = VT_R8, .element = 8, .raw = 8, .number = Number::Double, .numeric = true},
+    {.vt = VT_I2, .element = 2, .raw = 2, .number = Number::Signed16},
+    {.vt = VT_I4, .element = 4, .raw = 4, .number = Number::Signed32},
+    {.vt = VT_R4, .element = 4, .raw = 4, .number = Number::Single},
+    {.vt = VT_R8, .element = 8, .raw = 8, .number = Number::Double},
     {.vt = VT_CY, .element = 8},
     {.vt = VT_DATE, .element = 8},
     {.vt = VT_BSTR, .element = 8, .owns = true, .kind = FADF_BSTR},
     {.vt = VT_DISPATCH, .element = 8, .owns = true, .kind = FADF_DISPATCH, .iid = &IID_IDispatch},
     {.vt = VT_ERROR, .element = 4},
-    {.vt = VT_BOOL, .element = 2, .raw = 1, .number = Number::Signed16, .numeric = false},
+    {.vt = VT_BOOL, .element = 2, .raw = 1, .number = Number::Boolean16},
     {.vt = VT_VARIANT, .element = 24, .kind = FADF_VARIANT},
     {.vt = VT_UNKNOWN, .element = 8, .owns = true, .kind = FADF_UNKNOWN, .iid = &IID_IUnknown},
     {.vt = VT_DECIMAL},
-    {.vt = VT_I1, .element = 1, .raw = 1, .number = Number::Signed8, .numeric = true},
-    {.vt = VT_UI1, .element = 1, .raw = 1, .number = Number::Unsigned8, .numeric = true},
-    {.vt = VT_UI2, .element = 2, .raw = 2, .number = Number::Unsigned16, .numeric = true},
-    {.vt = VT_UI4, .element = 4, .raw = 4, .number = Number::Unsigned32, .numeric = true},
-    {.vt = VT_I8, .element = 8, .raw = 8, .number = Number::Signed64, .numeric = true},
-    {.vt = VT_UI8, .element = 8, .raw = 8, .number = Number::Unsigned64, .numeric = true},
-    {.vt = VT_INT, .element = 4, .raw = 4, .number = Number::Signed32, .numeric = true},
-    {.vt = VT_UINT, .element = 4, .raw = 4, .number = Number::Unsigned32, .numeric = true},
+    {.vt = VT_I1, .element = 1, .raw = 1, .number = Number::Signed8},
+    {.vt = VT_UI1, .element = 1, .raw = 1, .number = Number::Unsigned8},
+    {.vt = VT_UI2, .element = 2, .raw = 2, .number = Number::Unsigned16},
+    {.vt = VT_UI4, .element = 4, .raw = 4, .number = Number::Unsigned32},
+    {.vt = VT_I8, .element = 8, .raw = 8, .number = Number::Signed64},
+    {.vt = VT_UI8, .element = 8, .raw = 8, .number = Number::Unsigned64},
+    {.vt = VT_INT, .element = 4, .raw = 4, .number = Number::Signed32},
+    {.vt = VT_UINT, .element = 4, .raw = 4, .number = Number::Unsigned32},
     {.vt = VT_RECORD, .element = 32},
     {.vt = VT_INT_PTR, .element = 8},
     {.vt = VT_UINT_PTR, .element = 8},
@@ -124,10 +123,13 @@ inline constexpr std::uint32_t kPlainVartypes = [] {
 
 constexpr bool IsPlainVartype(VARTYPE vt) noexcept { return vt <= VT_UINT && ((kPlainVartypes >> vt) & 1u) != 0; }
 
+// A number that converts and compares as one: not a boolean.
+constexpr bool IsArithmetic(Number n) noexcept { return n != Number::None && n != Number::Boolean16; }
+
 // Two columns of the rows as a byte per type code, because every scalar type
-// change and comparison asks: the number of each type (VT_BOOL's 16 bits
-// included), and the number of each type that converts and compares as one
-// (None for VT_BOOL and every type without a number).
+// change and comparison asks: the number of each type, and the number of each
+// type that converts and compares as one (None for VT_BOOL and every type
+// without a number).
 inline constexpr auto kNumbers = [] {
     std::array<Number, kTypeCodes> numbers{};
     for (std::size_t vt = 0; vt < numbers.size(); ++vt) numbers[vt] = kRowByType[vt].number;
@@ -136,7 +138,7 @@ inline constexpr auto kNumbers = [] {
 inline constexpr auto kArithmeticNumbers = [] {
     std::array<Number, kTypeCodes> numbers{};
     for (std::size_t vt = 0; vt < numbers.size(); ++vt)
-        numbers[vt] = kRowByType[vt].numeric ? kRowByType[vt].number : Number::None;
+        numbers[vt] = IsArithmetic(kRowByType[vt].number) ? kRowByType[vt].number : Number::None;
     return numbers;
 }();
 
@@ -149,9 +151,7 @@ constexpr Number ArithmeticNumberOf(VARTYPE vt) noexcept {
 enum class NumericClass : std::uint8_t { None, Signed, Unsigned, Floating };
 
 constexpr NumericClass NumericClassOf(VARTYPE vt) noexcept {
-    const TypeRow& row = RowOf(vt);
-    if (!row.numeric) return NumericClass::None;
-    switch (row.number) {
+    switch (ArithmeticNumberOf(vt)) {
         case Number::Signed8:
         case Number::Signed16:
         case Number::Signed32:
@@ -166,6 +166,7 @@ constexpr NumericClass NumericClassOf(VARTYPE vt) noexcept {
         case Number::Double:
             return NumericClass::Floating;
         case Number::None:
+        case Number::Boolean16:
             break;
     }
     return NumericClass::None;

@@ -132,8 +132,8 @@ HRESULT VariantToIntegerOrString(const VARIANT* v, std::uint64_t* integer, BSTR*
     const VARTYPE base = v->vt & ~VT_BYREF;
     const KoAtlCom::detail::TypeRow& row = RowOf(base);
     using KoAtlCom::detail::Number;
-    const bool isInteger = row.numeric && (row.number == Number::Signed16 || row.number == Number::Signed32 ||
-                                           row.number == Number::Unsigned16 || row.number == Number::Unsigned32);
+    const bool isInteger = row.number == Number::Signed16 || row.number == Number::Signed32 ||
+                           row.number == Number::Unsigned16 || row.number == Number::Unsigned32;
     if (!isInteger && base != VT_BSTR) return S_OK;
     const bool byReference = (v->vt & VT_BYREF) != 0;
     if (byReference && v->byref == nullptr) return E_INVALIDARG;

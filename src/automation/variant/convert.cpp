@@ -5,6 +5,8 @@
 // goes straight to the same conversion of its value.
 #include "automation/variant/convert.h"
 
+#include <cstring>
+
 #include "automation/variant/lifecycle.h"
 #include "automation/variant/number.h"
 #include "automation/vartypes.h"
@@ -128,17 +130,15 @@ HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, USHORT, VAR
     // The common case, a number to a numeric type of another kind into a
     // destination that owns nothing, gives what the general path gives (the
     // converted value field, zeros elsewhere), computed in registers and
-    // written once. Numbers of the same member are the same type after
-    // folding VT_INT and VT_UINT (a copy, which keeps the source's other
-    // bytes), but for VT_I2 to VT_BOOL.
+    // written once. Types of the same number are the same type after folding
+    // VT_INT and VT_UINT: a copy, which keeps the source's other bytes.
     const Number source = KoAtlCom::detail::ArithmeticNumberOf(src->vt);
     const Number target = KoAtlCom::detail::NumberOfType(vt);
-    if (source != Number::None && target != Number::None && (source != target || vt == VT_BOOL) &&
-        IsPlainVartype(dest->vt)) {
+    if (source != Number::None && target != Number::None && source != target && IsPlainVartype(dest->vt)) {
         const NumberValue number = KoAtlCom::detail::ReadNumber(*src, source);
         const std::uint64_t value = KoAtlCom::detail::ValueBits(number, target);
-        dest->vt = vt;
-        dest->wReserved1 = dest->wReserved2 = dest->wReserved3 = 0;
+        const std::uint64_t head = vt;  // `vt` and the three reserved words, zero
+        std::memcpy(dest, &head, sizeof head);
         dest->ullVal = value;
         dest->pRecInfo = nullptr;
         return S_OK;

@@ -59,6 +59,7 @@ inline NumberValue ReadNumber(const VARIANT& v, Number number) noexcept {
         case Number::Signed8:
             return SignedNumber(static_cast<std::int8_t>(v.cVal));
         case Number::Signed16:
+        case Number::Boolean16:
             return SignedNumber(v.iVal);
         case Number::Signed32:
             return SignedNumber(v.lVal);
@@ -170,6 +171,7 @@ inline std::uint64_t ValueBits(const NumberValue& n, Number target) noexcept {
             return IntegerBits(n, target) & 0xFF;
         case Number::Signed16:
         case Number::Unsigned16:
+        case Number::Boolean16:
             return IntegerBits(n, target) & 0xFFFF;
         case Number::Signed32:
         case Number::Unsigned32:
