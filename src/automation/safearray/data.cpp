@@ -93,6 +93,20 @@ bool HoldsAnything(ElementKind kind, const void* data, std::uint64_t n) noexcept
     return false;
 }
 
+// Before an array's slots are taken as `next` instead of `current` (new kind
+// bits), what they hold as `current` is released and every slot zeroed: zero is
+// valid for every kind, and a slot left as it was would be misread (plain
+// numbers released as interface pointers, say). Nothing changes when the kind
+// stays, or when neither kind owns anything.
+void Rekind(SAFEARRAY& array, ElementKind current, ElementKind next, std::uint64_t bytes) noexcept {
+    const auto owns = [](ElementKind kind) {
+        return kind == ElementKind::Variant || kind == ElementKind::String || kind == ElementKind::Interface;
+    };
+    if (current == next || (!owns(current) && !owns(next))) return;
+    ReleaseRange(current, array.pvData, 0, SafeArrayElementCount(&array));
+    std::memset(array.pvData, 0, bytes);
+}
+
 // Marks a slot of fresh storage whose source element the copy refused (an
 // invalid type); its target element keeps its value, as VariantCopy leaves a
 // destination whose source it refuses. No copy ever has this type.
@@ -300,15 +314,9 @@ HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
     const ElementKind targetKind = KindOf(*target, KindOrder::Release);
     const USHORT features = (source->fFeatures & kCopiedFeatures) | (target->fFeatures & kTargetOwnFeatures);
     if (kind == ElementKind::Record) {
-        // Records are never copied, but the target takes the features. What it
-        // holds of another kind would then be misread (strings released as
-        // interfaces, say): it is released by its own kind and zeroed first.
-        const std::uint64_t n = SafeArrayElementCount(target);
-        if (KindOf(features, target->cbElements, KindOrder::Release) != targetKind &&
-            HoldsAnything(targetKind, target->pvData, n)) {
-            ReleaseRange(targetKind, target->pvData, 0, n);
-            std::memset(target->pvData, 0, *bytes);
-        }
+        // Records are never copied, but the target takes the features, and with
+        // them perhaps another kind for its slots.
+        Rekind(*target, targetKind, KindOf(features, target->cbElements, KindOrder::Release), *bytes);
         target->fFeatures = features;
         return E_NOTIMPL;
     }
@@ -331,9 +339,9 @@ HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
         status = ReplaceElements(*target, targetKind, kind, fresh, copied);
         std::free(fresh);
     } else {
-        // Slots of another kind would be misread as the new one where the copy
-        // does not reach them (a refused variant, the strings after a failure).
-        if (targetKind != kind) std::memset(target->pvData, 0, *bytes);
+        // The copy may not reach every slot (a refused variant, the strings
+        // after a failure).
+        Rekind(*target, targetKind, kind, *bytes);
         status = CopyIntoEmpty(kind, *source, target->pvData, false).status;
     }
     if (FAILED(status) && kind == ElementKind::String) return status;  // the prefix is not taken

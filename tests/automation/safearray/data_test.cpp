@@ -336,16 +336,42 @@ TEST(CopyData_Records, AnswerNotImplementedAfterTakingFeatures) {
     EXPECT_EQ(FADF_RECORD | FADF_HAVEVARTYPE, source->fFeatures);
 }
 
-// A target that takes record features would misread what it holds: its
-// strings are released (not freed later as interfaces) and its slots zeroed.
-TEST(CopyData_Records, ReleaseWhatATargetOfAnotherKindHeld) {
-    SAFEARRAY* source = zentrel::test::AllocateManualArray(FADF_RECORD | FADF_UNKNOWN, 8, {{2, 0}});
-    ArrayPtr target(StringVector({"a", "b"}));
-    EXPECT_EQ(E_NOTIMPL, SafeArrayCopyData(source, target.get()));
-    EXPECT_EQ(FADF_INLINE_DATA | FADF_RECORD | FADF_UNKNOWN, target->fFeatures);
-    EXPECT_EQ(nullptr, DataOf<BSTR>(target.get())[0]);
-    EXPECT_EQ(nullptr, DataOf<BSTR>(target.get())[1]);
-    EXPECT_EQ(S_OK, SafeArrayDestroy(source));
+// A target that takes record features with an interface bit would misread
+// what it holds as interfaces: strings are released by their own kind, and
+// every slot of another kind is zeroed, plain numbers included (destroying the
+// target would otherwise Release them). Interfaces stay what they were.
+TEST(CopyData_Records, TargetSlotsFitTheKindTheyTake) {
+    FakeUnknown object;
+    const struct {
+        VARTYPE vt;
+        std::uint64_t value;  // the first slot's 8 bytes before the copy
+        bool kept;
+    } targets[] = {{VT_BSTR, 0, false},
+                   {VT_I8, 0x1111, false},
+                   {VT_R8, 0x3FF0000000000000, false},
+                   {VT_CY, 0x1111, false},
+                   {VT_DATE, 0x40E0000000000000, false},
+                   {VT_UNKNOWN, 0, true}};
+    for (const auto& t : targets) {
+        SCOPED_TRACE(t.vt);
+        SAFEARRAY* source = AllocateManualArray(FADF_RECORD | FADF_UNKNOWN, 8, {{2, 0}});
+        SAFEARRAY* target = SafeArrayCreateVector(t.vt, 0, 2);
+        auto* slots = static_cast<std::uint64_t*>(target->pvData);
+        if (t.vt == VT_BSTR) slots[0] = reinterpret_cast<std::uintptr_t>(MakeBstr("a"));
+        if (t.vt == VT_UNKNOWN) {
+            object.AddRef();
+            slots[0] = reinterpret_cast<std::uintptr_t>(object.unknown());
+        }
+        if (t.value != 0) slots[0] = slots[1] = t.value;
+        const std::uint64_t first = slots[0];
+        EXPECT_EQ(E_NOTIMPL, SafeArrayCopyData(source, target));
+        EXPECT_EQ(FADF_INLINE_DATA | FADF_RECORD | FADF_UNKNOWN, target->fFeatures);
+        EXPECT_EQ(t.kept ? first : 0, slots[0]);
+        EXPECT_EQ(0u, slots[1]);
+        EXPECT_EQ(S_OK, SafeArrayDestroy(target));
+        EXPECT_EQ(S_OK, SafeArrayDestroy(source));
+        EXPECT_EQ(0, object.outstanding());
+    }
 }
 
 TEST(CopyData_Variants, AMiddleFailureIsNotHiddenByALaterSuccess) {
