@@ -32,23 +32,31 @@ HRESULT ClearRefusal(const VARIANT& v) noexcept {
     return vt == VT_RECORD ? E_NOTIMPL : S_OK;
 }
 
-// Releases what `v` owns once ClearRefusal has accepted it. An array variant
-// keeps its `vt` with a null `parray`; any other becomes VT_EMPTY.
+// What clearing `v` leaves of it, without releasing anything: an array
+// variant keeps its `vt` with a null `parray`; any other becomes VT_EMPTY, and
+// a string or interface variant's pointer null. The rest of the record stays.
+void LeaveCleared(VARIANT& v) noexcept {
+    const VARTYPE vt = v.vt;
+    if ((vt & (VT_BYREF | VT_ARRAY)) == VT_ARRAY) {
+        v.parray = nullptr;
+        return;
+    }
+    if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN) v.byref = nullptr;
+    v.vt = VT_EMPTY;
+}
+
+// Releases what `v` owns once ClearRefusal has accepted it, then leaves it
+// cleared.
 void Release(VARIANT& v) noexcept {
     const VARTYPE vt = v.vt;
     if ((vt & (VT_BYREF | VT_ARRAY)) == VT_ARRAY) {
         SafeArrayDestroy(v.parray);  // cannot fail: the lock was checked
-        v.parray = nullptr;
-        return;
-    }
-    if (vt == VT_BSTR) {
+    } else if (vt == VT_BSTR) {
         SysFreeString(v.bstrVal);
-        v.bstrVal = nullptr;
-    } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
-        if (v.punkVal != nullptr) v.punkVal->Release();
-        v.punkVal = nullptr;
+    } else if ((vt == VT_DISPATCH || vt == VT_UNKNOWN) && v.punkVal != nullptr) {
+        v.punkVal->Release();
     }
-    v.vt = VT_EMPTY;
+    LeaveCleared(v);
 }
 
 // A BSTR text copy of `text` into *out: E_OUTOFMEMORY when a non-null text
@@ -173,12 +181,10 @@ HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* src) noexcept {
         return Resolve(dest, source);
     }
     if (const HRESULT refused = ClearRefusal(*dest); FAILED(refused)) return refused;
-    // Resolved into what releasing dest will leave of it (no value, the same
-    // reserved words and second value word), so that the bytes end as if dest
-    // had been cleared first.
+    // Resolved into what clearing dest leaves of it, so that the bytes end,
+    // on every path, as if dest had been cleared first.
     VARIANT resolved = *dest;
-    resolved.vt = VT_EMPTY;
-    resolved.byref = nullptr;
+    LeaveCleared(resolved);
     const HRESULT hr = Resolve(&resolved, source);
     Release(*dest);
     *dest = resolved;

@@ -212,6 +212,34 @@ TEST(VariantCopyInd_NestedVariant, CopiesTheInnerStringAndRefusesAChain) {
     EXPECT_EQ(VT_EMPTY, dest.vt);
 }
 
+// Whatever the resolution answers, dest ends as clearing it first leaves it:
+// an array keeps its type with a null array, anything else is VT_EMPTY.
+TEST(VariantCopyInd_FailedResolution, LeavesWhatClearingTheDestinationLeft) {
+    VARIANT badInner = Typed(15);
+    VARIANT chain = Typed(VT_BYREF | VT_VARIANT);
+    chain.pvarVal = &badInner;
+    const struct {
+        VARIANT* inner;
+        HRESULT status;
+    } sources[] = {{&badInner, DISP_E_BADVARTYPE}, {&chain, E_INVALIDARG}};
+    for (const auto& s : sources) {
+        for (const VARTYPE held : {VARTYPE(VT_ARRAY | VT_I4), VARTYPE(VT_BSTR)}) {
+            SCOPED_TRACE(held);
+            Variant dest;
+            dest.vt = held;
+            if (held == VT_BSTR)
+                dest.bstrVal = MakeBstr("old");
+            else
+                dest.parray = SafeArrayCreateVector(VT_I4, 0, 1);
+            VARIANT src = Typed(VT_BYREF | VT_VARIANT);
+            src.pvarVal = s.inner;
+            EXPECT_EQ(s.status, VariantCopyInd(&dest, &src));
+            EXPECT_EQ(held == VT_BSTR ? VARTYPE(VT_EMPTY) : held, dest.vt);
+            EXPECT_EQ(nullptr, dest.byref);
+        }
+    }
+}
+
 TEST(VariantCopyInd_Refusals, InvalidTypesNullReferencesAndUnsupportedBases) {
     LONG value = 5;
     Variant dest;
