@@ -110,9 +110,11 @@ void CopyPlain(void* to, const void* from, ULONG size) noexcept {
     }
 }
 
-// Each element kind's read into and write from the caller's `pv`. A target
-// that is the element itself already holds its value: copying it in would
-// leak the element's string or reference, so nothing is done.
+// Each element kind's read into and write from the caller's `pv`. A variant
+// or string target that is the element itself already holds its value:
+// copying it in would leak what the element holds, so nothing is done. An
+// interface target that is the element gets its new reference like any other:
+// the caller releases what it received, which must not be the array's own.
 
 // Only the type word is reset: the target is a receiving slot whose old
 // contents are the caller's business.
@@ -133,7 +135,6 @@ HRESULT GetString(const BSTR* element, BSTR* target) noexcept {
 }
 
 HRESULT GetInterface(IUnknown* const* element, IUnknown** target) noexcept {
-    if (target == element) return S_OK;
     IUnknown* object = *element;
     if (object != nullptr) object->AddRef();
     *target = object;

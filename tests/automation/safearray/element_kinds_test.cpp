@@ -124,9 +124,10 @@ TEST(StringElement_Put, SourceInsideTheElementItself) {
     EXPECT_EQ(4u, SysStringLen(StringAt(array.get(), 0)));
 }
 
-// Read into its own slot, an element already holds its value: nothing is
-// copied over it, so its string or reference is not leaked.
-TEST(OwnedElement_Get, IntoTheElementItselfChangesNothing) {
+// Read into its own slot, a string element keeps its string (a copy over it
+// would leak it). An interface element hands out a reference like any read:
+// the caller's Release must give back its own reference, not the array's.
+TEST(OwnedElement_Get, IntoTheElementItself) {
     ArrayPtr strings(SafeArrayCreateVector(VT_BSTR, 0, 1));
     BSTR text = SysAllocString("self");
     StringAt(strings.get(), 0) = text;
@@ -138,7 +139,11 @@ TEST(OwnedElement_Get, IntoTheElementItselfChangesNothing) {
     InterfaceAt(objects.get(), 0) = object.unknown();
     object.AddRef();
     EXPECT_EQ(S_OK, SafeArrayGetElement(objects.get(), kFirst, &InterfaceAt(objects.get(), 0)));
-    EXPECT_EQ(1, object.outstanding());
+    EXPECT_EQ(object.unknown(), InterfaceAt(objects.get(), 0));
+    EXPECT_EQ(2, object.outstanding());
+    InterfaceAt(objects.get(), 0)->Release();  // the caller's
+    objects.reset();
+    EXPECT_EQ(0, object.outstanding());
 }
 
 TEST(StringElement_GetPut, AllocationFailuresLeaveNoLeakAndAnExactState) {
