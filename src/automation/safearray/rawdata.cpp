@@ -1,5 +1,8 @@
 #include "automation/safearray/rawdata.h"
 
+#include <cstdint>
+#include <optional>
+
 #include "automation/safearray/create.h"
 #include "automation/safearray/descriptor.h"
 #include "automation/safearray/layout.h"
@@ -7,10 +10,15 @@
 
 namespace {
 
-// cbElements × the element count, as 32 bits: the count wraps modulo 2^32 like
-// the size it is reported in.
-ULONG DataByteSize(const SAFEARRAY& array) noexcept {
-    return static_cast<ULONG>(SafeArrayElementCount(&array) * array.cbElements);
+// The data of an array as raw storage: pvData and cbElements × the element
+// count, reported as 32 bits (it wraps modulo 2^32). A size that does not fit
+// 64 bits describes no block: E_INVALIDARG.
+HRESULT ArrayStorage(const SAFEARRAY& array, ULONG* size, void** data) noexcept {
+    const std::optional<std::uint64_t> bytes = KoAtlCom::detail::DataSize(array);
+    if (!bytes) return E_INVALIDARG;
+    *size = static_cast<ULONG>(*bytes);
+    *data = array.pvData;
+    return S_OK;
 }
 
 // Plain scalars have raw data: the raw-size table without VT_INT and VT_UINT,
@@ -49,11 +57,8 @@ HRESULT ArrayRawData(const VARIANT& variant, ULONG* size, void** data) noexcept 
         if (variant.pparray == nullptr) return E_INVALIDARG;
         array = *variant.pparray;
     }
-    // A size that fits no block (64 bits) has no raw data to hand out.
-    if (array == nullptr || !KoAtlCom::detail::DataSize(*array)) return E_INVALIDARG;
-    *size = DataByteSize(*array);
-    *data = array->pvData;
-    return S_OK;
+    if (array == nullptr) return E_INVALIDARG;
+    return ArrayStorage(*array, size, data);
 }
 
 }  // namespace
@@ -108,7 +113,5 @@ HRESULT SafeArrayGetElementCount(SAFEARRAY* psa, ULONG* count) noexcept {
 
 HRESULT SafeArrayGetRawData(SAFEARRAY* psa, ULONG* size, void** data) noexcept {
     if (psa == nullptr || size == nullptr || data == nullptr) return E_INVALIDARG;
-    *size = DataByteSize(*psa);
-    *data = psa->pvData;
-    return S_OK;
+    return ArrayStorage(*psa, size, data);
 }

@@ -10,9 +10,11 @@
 // value field, or the referenced storage, of the eleven plain scalars VT_I2,
 // VT_I4, VT_R4, VT_R8, VT_BOOL (1 byte), VT_I1, VT_UI1, VT_UI2, VT_UI4, VT_I8
 // and VT_UI8; the data of an array of one of those (directly or by reference),
-// sized cbElements x the element count as 32 bits. E_INVALIDARG for a null
-// argument, any other type (VT_INT and VT_UINT with *size already set to 4),
-// VT_VECTOR, a null array or reference, or an array whose size fits no block.
+// sized as SafeArrayGetRawData sizes it. E_INVALIDARG for a null argument, any
+// other type (VT_INT and VT_UINT with *size already set to 4), VT_VECTOR, a
+// null array, a null reference to a string or an array, or an array whose size
+// does not fit 64 bits. A null reference to a scalar is not followed: S_OK with
+// the scalar's size and a null address.
 HRESULT VariantGetRawData(VARIANT* pvar, ULONG* size, void** data) noexcept;
 
 // VariantGetRawData after a non-zero VT_BOOL (or referenced boolean) is set to
@@ -35,6 +37,7 @@ HRESULT VariantPrepareRawData(VARIANT* pvar, VARTYPE vt, ULONG* size, void** dat
 // E_INVALIDARG for a null argument.
 HRESULT SafeArrayGetElementCount(SAFEARRAY* psa, ULONG* count) noexcept;
 
-// The data size (cbElements x the element count, as 32 bits) and pvData.
-// E_INVALIDARG for a null argument.
+// The data size (cbElements x the element count, reported modulo 2^32) and
+// pvData. E_INVALIDARG for a null argument, or a descriptor whose size does
+// not fit 64 bits (it describes no block).
 HRESULT SafeArrayGetRawData(SAFEARRAY* psa, ULONG* size, void** data) noexcept;

@@ -132,6 +132,23 @@ TEST(RawData_Arrays, SizeWrapsModulo2To32) {
     EXPECT_EQ(static_cast<void*>(storage), data);
 }
 
+// A size beyond 64 bits describes no block: every raw view refuses it alike.
+TEST(RawData_Arrays, SizeBeyondSixtyFourBitsIsRefused) {
+    unsigned char storage[8];
+    ManualArray huge(FADF_HAVEVARTYPE, 0x10000, storage, {{0xFFFFFFFF, 0}, {0xFFFFFFFF, 0}});
+    VARIANT v = Typed(VT_ARRAY | VT_I4);
+    v.parray = huge.get();
+    ULONG size = 7;
+    void* data = nullptr;
+    SAFEARRAY* bytes = nullptr;
+    EXPECT_EQ(E_INVALIDARG, VariantGetRawData(&v, &size, &data));
+    EXPECT_EQ(E_INVALIDARG, ByteVectorFromVariant(&v, &bytes));
+    EXPECT_EQ(E_INVALIDARG, SafeArrayGetRawData(huge.get(), &size, &data));
+    EXPECT_EQ(7u, size);
+    EXPECT_EQ(nullptr, data);
+    EXPECT_EQ(nullptr, bytes);
+}
+
 TEST(NormalizedRawData_Bool, TrueBecomesOne) {
     VARIANT v = Typed(VT_BOOL);
     v.boolVal = VARIANT_TRUE;
