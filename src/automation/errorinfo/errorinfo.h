@@ -26,9 +26,14 @@ HRESULT CreateErrorInfo(ICreateErrorInfo** out) noexcept;
 
 // Makes `info` (may be null) the calling thread's current error. Always S_OK.
 // The thread takes a reference of its own on `info` before it releases the old
-// current error, and releases what it holds when it ends. `reserved` is ignored.
-// A call made while the thread ends, after its current error has been released
-// (from a later thread-exit destructor), stores nothing and takes no reference.
+// current error. `reserved` is ignored.
+//
+// The thread's reference is released exactly once, whatever order its exit
+// code runs in: when the thread ends, or, for a current error first stored by
+// code that runs after the thread's own destructors (a pthread key destructor;
+// on the thread that calls exit, an at-exit handler or static destructor), in
+// the next round of key destructors or later in exit. A call made after the
+// thread's current error was released stores nothing and takes no reference.
 HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info) noexcept;
 
 // The calling thread's current error with a new reference (null and S_OK when

@@ -28,8 +28,10 @@ HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** out) noexcept;
 // null, and a copy that comes back null, for length 0 or no memory, is stored
 // with E_OUTOFMEMORY); an interface pointer is stored with a new reference;
 // records answer E_NOTIMPL; plain elements copy cbElements bytes. A kind whose
-// size is not cbElements is refused (E_INVALIDARG). `pv` that is the element
-// itself already holds it: S_OK, nothing done.
+// size is not cbElements is refused (E_INVALIDARG). A variant or string
+// element read into its own slot already holds its value: S_OK, nothing done
+// (a copy over it would leak what it holds); an interface element read into its
+// own slot is AddRef'ed like any other, and the caller releases that reference.
 HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* indices, void* pv) noexcept;
 
 // Replaces the element by a copy of what `pv` gives, by the element kind: the
