@@ -1,10 +1,12 @@
 # Installation: the shared library with its SONAME links, the static runtime,
 # the public headers, a CMake package (find_package(Zentrel CONFIG) gives
-# Zentrel::Zentrel and Zentrel::core) and a pkg-config file for libZentrel.so.
+# Zentrel::Zentrel and Zentrel::core), a pkg-config file for libZentrel.so and
+# the manual pages.
 #
 # Components: `Runtime` is what a program that links libZentrel.so needs at run
-# time (the versioned file and its SONAME link); `Development` is everything
-# else. `cmake --install <build>` installs both.
+# time (the versioned file and its SONAME link); `Documentation` the manual
+# pages; `Development` everything else. `cmake --install <build>` installs all
+# three.
 #
 # A project that adds this one with add_subdirectory or FetchContent gets no
 # install rules unless it sets ZENTREL_INSTALL=ON (it needs them when it installs
@@ -72,3 +74,29 @@ install(
 install(FILES ${PROJECT_BINARY_DIR}/zentrel.pc
   DESTINATION ${ZENTREL_PKGCONFIG_INSTALL_DIR}
   COMPONENT Development)
+
+# Manual pages (section 3), component `Documentation`: one page per family of
+# functions, man/<first function>.3, and for every other function the page
+# names in its NAME section (its .Nm lines) a link <function>.3 beside it, so
+# that `man <function>` finds each one. The links are made in the build tree
+# and installed as the symbolic links they are.
+file(GLOB ZENTREL_MAN_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.3)
+set(ZENTREL_MAN_LINK_DIR ${PROJECT_BINARY_DIR}/man3-links)
+file(REMOVE_RECURSE ${ZENTREL_MAN_LINK_DIR})
+file(MAKE_DIRECTORY ${ZENTREL_MAN_LINK_DIR})
+set(ZENTREL_MAN_LINKS)
+foreach(page IN LISTS ZENTREL_MAN_PAGES)
+  get_filename_component(page_name ${page} NAME)
+  get_filename_component(first ${page} NAME_WE)
+  file(STRINGS ${page} names REGEX "^\\.Nm [A-Za-z_][A-Za-z0-9_]*( ,)?$")
+  foreach(name IN LISTS names)
+    string(REGEX REPLACE "^\\.Nm ([A-Za-z0-9_]+).*" "\\1" name "${name}")
+    if(NOT name STREQUAL first)
+      file(CREATE_LINK ${page_name} ${ZENTREL_MAN_LINK_DIR}/${name}.3 SYMBOLIC)
+      list(APPEND ZENTREL_MAN_LINKS ${ZENTREL_MAN_LINK_DIR}/${name}.3)
+    endif()
+  endforeach()
+endforeach()
+install(FILES ${ZENTREL_MAN_PAGES} ${ZENTREL_MAN_LINKS}
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man3
+  COMPONENT Documentation)

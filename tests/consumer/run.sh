@@ -6,7 +6,7 @@
 #   - a C program compiled with `pkg-config --cflags --libs zentrel`;
 # and checks what was installed: only the public headers, each compiling on its
 # own; no trace of the tests' allocation-failure hook in the libraries; exactly
-# the promised exports from libZentrel.so.
+# the promised exports from libZentrel.so; a manual page found by a link name.
 # Each program runs from its build directory, finding libZentrel.so by rpath.
 #
 # Usage: tests/consumer/run.sh [build-dir]   (default: build/consumer)
@@ -63,6 +63,14 @@ installed_layout() {
         [[ -z $(find "$prefix/include" -type f ! -name '*.h') ]]
 }
 check "installed layout: SONAME links, archive, headers only, CMake package, pkg-config file" installed_layout
+
+# A function's manual page, found by its link name in the installed tree.
+manual_page() {
+    local page
+    page=$(MANPAGER=cat man -M "$prefix/share/man" 3 VariantChangeType 2>&1) || { echo "$page"; return 1; }
+    grep -q "VARIANTCHANGETYPEEX(3)" <<<"$page" && grep -q "VariantChangeType(" <<<"$page"
+}
+check "man -M PREFIX/share/man 3 VariantChangeType shows the installed page" manual_page
 
 # The shipped binaries: no trace of the tests' allocation-failure hook, and
 # libZentrel.so exports exactly the promised symbols.
