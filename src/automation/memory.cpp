@@ -14,6 +14,7 @@ thread_local Countdown tCountdown;
 thread_local std::uint64_t tAllocations = 0;
 thread_local std::uint64_t tRequests = 0;
 thread_local std::uint64_t tRequestSizes[kRequestLog];
+thread_local Watcher tWatcher = nullptr;
 
 }  // namespace
 
@@ -32,6 +33,12 @@ std::uint64_t RequestCount() noexcept { return tRequests; }
 std::uint64_t RequestSize(std::uint64_t index) noexcept {
     if (index >= tRequests || tRequests - index > kRequestLog) return 0;
     return tRequestSizes[index % kRequestLog];
+}
+
+void Watch(Watcher watcher) noexcept { tWatcher = watcher; }
+
+void Seen(const void* block, std::uint64_t bytes) noexcept {
+    if (tWatcher != nullptr) tWatcher(block, bytes);
 }
 
 bool ShouldFail() noexcept {

@@ -45,7 +45,7 @@ void ReleaseData(SAFEARRAY* psa) noexcept {
     } else if ((psa->fFeatures & FADF_INLINE_DATA) != 0) {
         psa->fFeatures |= FADF_DATA_RELEASED;
     } else {
-        std::free(psa->pvData);
+        KoAtlCom::detail::Free(psa->pvData);
         psa->pvData = nullptr;
     }
 }
@@ -337,7 +337,7 @@ HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
     if (fresh != nullptr) {
         const CopyResult copied = CopyIntoEmpty(kind, *source, fresh, true);
         status = ReplaceElements(*target, targetKind, kind, fresh, copied);
-        std::free(fresh);
+        KoAtlCom::detail::Free(fresh);
     } else {
         // The copy may not reach every slot (a refused variant, the strings
         // after a failure).
@@ -374,7 +374,7 @@ HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** out) noexcept {
     if (FAILED(hr)) {
         // Whatever was copied before the failure belongs to the copy.
         SafeArrayReleaseElements(copy, 0);
-        std::free(copy->pvData);
+        KoAtlCom::detail::Free(copy->pvData);
         FreeDescriptorBlock(copy);
         return hr;
     }

@@ -44,7 +44,7 @@ std::optional<std::uint64_t> DataSize(const SAFEARRAY& array) noexcept {
     return bytes;
 }
 
-void FreeDescriptorBlock(SAFEARRAY* psa) noexcept { std::free(BlockStart(psa)); }
+void FreeDescriptorBlock(SAFEARRAY* psa) noexcept { Free(BlockStart(psa)); }
 
 }  // namespace KoAtlCom::detail
 

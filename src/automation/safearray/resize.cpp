@@ -45,7 +45,7 @@ HRESULT SafeArrayRedim(SAFEARRAY* psa, const SAFEARRAYBOUND* newBound) noexcept 
     const std::uint64_t kept = psa->pvData != nullptr ? *oldBytes : 0;
     if (kept != 0) std::memcpy(data, psa->pvData, kept);
     std::memset(data + kept, 0, *newBytes - kept);  // the added elements are zero
-    std::free(psa->pvData);
+    KoAtlCom::detail::Free(psa->pvData);
     psa->pvData = data;
     last.cElements = newCount;
     return S_OK;

@@ -40,7 +40,7 @@ bool Overlaps(BSTR s, const char* text, std::size_t length) noexcept {
 }  // namespace
 
 void SysFreeString(BSTR s) noexcept {
-    if (s != nullptr) std::free(s - kPrefix);
+    if (s != nullptr) KoAtlCom::detail::Free(s - kPrefix);
 }
 
 UINT SysStringLen(BSTR s) noexcept {
