@@ -383,6 +383,20 @@ void TearDown(World& w) {
         if (object.references != 0) Fail("references did not balance");
 }
 
+// Names the first entry where the library and the reference part, with a few
+// entries around it, for whoever reads a reproducer.
+[[noreturn]] void Differ(const char* what, const std::vector<std::uint64_t>& library,
+                         const std::vector<std::uint64_t>& reference) {
+    std::size_t i = 0;
+    while (i < library.size() && i < reference.size() && library[i] == reference[i]) ++i;
+    std::fprintf(stderr, "nesting: %s %zu differs (library, reference):\n", what, i);
+    for (std::size_t k = i > 4 ? i - 4 : 0; k < i + 4; ++k)
+        std::fprintf(stderr, "  %zu: %016llx %016llx\n", k,
+                     k < library.size() ? static_cast<unsigned long long>(library[k]) : 0ull,
+                     k < reference.size() ? static_cast<unsigned long long>(reference[k]) : 0ull);
+    Fail("the library differs from the reference");
+}
+
 struct Outcome {
     HRESULT status;
     std::vector<std::uint64_t> events;
@@ -410,9 +424,15 @@ Outcome RunOnce(const std::uint8_t* data, std::size_t size, bool reference, std:
 void Compare(const std::uint8_t* data, std::size_t size, std::uint64_t nth, bool persistent) {
     const Outcome library = RunOnce(data, size, false, nth, persistent);
     const Outcome reference = RunOnce(data, size, true, nth, persistent);
-    if (library.status != reference.status) Fail("the status differs from the reference");
-    if (library.events != reference.events) Fail("AddRef, Release, allocations or frees differ from the reference");
-    if (library.state != reference.state) Fail("the values left differ from the reference");
+    if (library.status != reference.status) {
+        std::fprintf(stderr, "nesting: status %08x, the reference's %08x (allocation %llu failing%s)\n",
+                     static_cast<unsigned>(library.status), static_cast<unsigned>(reference.status),
+                     static_cast<unsigned long long>(nth), persistent ? " for good" : "");
+        Fail("the status differs from the reference");
+    }
+    if (library.events != reference.events)
+        Differ("AddRef, Release, allocation or free", library.events, reference.events);
+    if (library.state != reference.state) Differ("value left", library.state, reference.state);
     if (nth == 0) {
         for (std::uint64_t k = 1; k <= library.allocations; ++k) {
             Compare(data, size, k, false);

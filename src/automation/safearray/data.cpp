@@ -1,7 +1,7 @@
 // Releasing, destroying and copying the elements of arrays. Strings, interface
-// references and variant contents belong to the array; variant elements are
-// released and copied through VariantClear and VariantCopy, which come back
-// here for the arrays they hold, so nesting is handled to any depth.
+// references and variant contents belong to the array. Variant elements are
+// released and copied by the walk over nested arrays (nesting.h), which enters
+// the arrays they hold, to any depth, without recursion.
 #include "automation/safearray/data.h"
 
 #include <algorithm>
@@ -10,13 +10,16 @@
 #include "automation/memory.h"
 #include "automation/safearray/descriptor.h"
 #include "automation/safearray/layout.h"
+#include "automation/safearray/nesting.h"
 #include "automation/strings/bstr_copy.h"
 #include "automation/variant/lifecycle.h"
 #include "automation/vartypes.h"
 
+using KoAtlCom::detail::ArrayCopy;
 using KoAtlCom::detail::BlockStart;
 using KoAtlCom::detail::BstrCopy;
 using KoAtlCom::detail::Calloc;
+using KoAtlCom::detail::CopyResult;
 using KoAtlCom::detail::DataSize;
 using KoAtlCom::detail::ElementKind;
 using KoAtlCom::detail::FreeDescriptorBlock;
@@ -25,7 +28,9 @@ using KoAtlCom::detail::IsPlainVartype;
 using KoAtlCom::detail::KindOf;
 using KoAtlCom::detail::KindOrder;
 using KoAtlCom::detail::kPrefixSize;
+using KoAtlCom::detail::kRefused;
 using KoAtlCom::detail::Malloc;
+using KoAtlCom::detail::ReleaseMark;
 
 namespace {
 
@@ -35,10 +40,9 @@ constexpr USHORT kCopiedFeatures = 0xCFE8;
 constexpr USHORT kTargetOwnFeatures = FADF_INLINE_DATA | FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE;
 static_assert((kCopiedFeatures & kTargetOwnFeatures) == 0);
 
-// Releases the elements and then the storage: zeroed under FADF_STATIC (the
+// The storage once its elements are released: zeroed under FADF_STATIC (the
 // caller's block), marked released for inline data, freed otherwise.
-void ReleaseData(SAFEARRAY* psa) noexcept {
-    SafeArrayReleaseElements(psa, 0);
+void ReleaseStorage(SAFEARRAY* psa) noexcept {
     if ((psa->fFeatures & FADF_STATIC) != 0) {
         const std::optional<std::uint64_t> bytes = DataSize(*psa);
         if (psa->pvData != nullptr && bytes) std::memset(psa->pvData, 0, *bytes);
@@ -50,20 +54,24 @@ void ReleaseData(SAFEARRAY* psa) noexcept {
     }
 }
 
-// Releases the elements [first, end) of `data` as `kind`; plain, record and
-// mismatched elements hold nothing to release. Variant clears that fail are
-// not looked at.
-void ReleaseRange(ElementKind kind, void* data, std::uint64_t first, std::uint64_t end) noexcept {
+// Elements that may be released or read: live data whose size fits a block.
+bool HasLiveElements(const SAFEARRAY& array) noexcept {
+    return (array.fFeatures & FADF_DATA_RELEASED) == 0 && array.pvData != nullptr && DataSize(array);
+}
+
+// Releases the elements [first, end) of `array` as `kind`; plain, record and
+// mismatched elements hold nothing to release.
+void ReleaseRange(ElementKind kind, SAFEARRAY& array, std::uint64_t first, std::uint64_t end) noexcept {
     switch (kind) {
         case ElementKind::String:
-            for (std::uint64_t j = first; j < end; ++j) SysFreeString(static_cast<BSTR*>(data)[j]);
+            for (std::uint64_t j = first; j < end; ++j) SysFreeString(static_cast<BSTR*>(array.pvData)[j]);
             break;
         case ElementKind::Interface:
             for (std::uint64_t j = first; j < end; ++j)
-                if (IUnknown* object = static_cast<IUnknown**>(data)[j]) object->Release();
+                if (IUnknown* object = static_cast<IUnknown**>(array.pvData)[j]) object->Release();
             break;
         case ElementKind::Variant:
-            for (std::uint64_t j = first; j < end; ++j) VariantClear(&static_cast<VARIANT*>(data)[j]);
+            KoAtlCom::detail::ReleaseVariants(array, first, end);
             break;
         case ElementKind::Record:
         case ElementKind::Plain:
@@ -103,44 +111,22 @@ void Rekind(SAFEARRAY& array, ElementKind current, ElementKind next, std::uint64
         return kind == ElementKind::Variant || kind == ElementKind::String || kind == ElementKind::Interface;
     };
     if (current == next || (!owns(current) && !owns(next))) return;
-    ReleaseRange(current, array.pvData, 0, SafeArrayElementCount(&array));
+    ReleaseRange(current, array, 0, SafeArrayElementCount(&array));
     std::memset(array.pvData, 0, bytes);
 }
 
-// Marks a slot of fresh storage whose source element the copy refused (an
-// invalid type); its target element keeps its value, as VariantCopy leaves a
-// destination whose source it refuses. No copy ever has this type.
-constexpr VARTYPE kRefused = 0xFFFF;
-static_assert(!KoAtlCom::detail::VartypeRuleAccepts(kRefused));
-
-struct CopyResult {
-    HRESULT status;         // that of the last element whose copy failed; S_OK when none did
-    std::uint64_t failed;   // that element's index + 1; 0 when none failed
-    std::uint64_t written;  // the elements written, from the first
-};
-
 // Copies the elements of `source` as `kind` into the slots at `to`, which hold
 // nothing to release (zeros, or variants that own nothing): their old values
-// are overwritten, never released. Variant elements are all attempted; one
-// whose copy is refused keeps its slot, which in `fresh` zeroed storage is
-// marked kRefused. Strings stop at the first copy that
-// comes back null (a source of length 0, or no memory), which is written as
-// null. New interface references are taken here.
+// are overwritten, never released. Variant elements are all attempted (see
+// CopyVariants). Strings stop at the first copy that comes back null (a source
+// of length 0, or no memory), which is written as null. New interface
+// references are taken here.
 CopyResult CopyIntoEmpty(ElementKind kind, const SAFEARRAY& source, void* to, bool fresh) noexcept {
     const std::uint64_t n = SafeArrayElementCount(&source);
     CopyResult result{S_OK, 0, n};
     switch (kind) {
-        case ElementKind::Variant: {
-            const auto* from = static_cast<const VARIANT*>(source.pvData);
-            auto* slots = static_cast<VARIANT*>(to);
-            for (std::uint64_t j = 0; j < n; ++j) {
-                const HRESULT hr = VariantCopy(&slots[j], &from[j]);
-                if (FAILED(hr)) result = {hr, j + 1, n};
-                // A copy that failed part way has given the slot a type.
-                if (FAILED(hr) && fresh && slots[j].vt == VT_EMPTY) slots[j].vt = kRefused;
-            }
-            break;
-        }
+        case ElementKind::Variant:
+            return KoAtlCom::detail::CopyVariants(source, static_cast<VARIANT*>(to), fresh);
         case ElementKind::String: {
             const auto* from = static_cast<const BSTR*>(source.pvData);
             auto* slots = static_cast<BSTR*>(to);
@@ -183,10 +169,11 @@ HRESULT ReplaceElements(SAFEARRAY& target, ElementKind targetKind, ElementKind k
     const std::uint64_t n = SafeArrayElementCount(&target);
     if (kind != ElementKind::Variant) {
         const std::uint64_t end = targetKind == kind ? copied.written : n;
-        ReleaseRange(targetKind, target.pvData, 0, end);
+        ReleaseRange(targetKind, target, 0, end);
         std::memcpy(target.pvData, fresh, end * target.cbElements);  // zeros past what was written
         return copied.status;
     }
+    const ReleaseMark releasing(target);
     auto* elements = static_cast<VARIANT*>(target.pvData);
     auto* copies = static_cast<VARIANT*>(fresh);
     HRESULT status = copied.status;
@@ -252,39 +239,17 @@ HRESULT AllocateCopyDescriptor(SAFEARRAY* source, SAFEARRAY** out) noexcept {
     return S_OK;
 }
 
-}  // namespace
-
-// Nothing is released from a descriptor whose data size does not fit 64 bits:
-// no block can hold its elements.
-void SafeArrayReleaseElements(SAFEARRAY* psa, std::uint64_t first) noexcept {
-    if (psa == nullptr || (psa->fFeatures & FADF_DATA_RELEASED) != 0 || psa->pvData == nullptr) return;
-    if (!DataSize(*psa)) return;
-    const std::uint64_t n = SafeArrayElementCount(psa);
-    if (n > first) ReleaseRange(KindOf(*psa, KindOrder::Release), psa->pvData, first, n);
-}
-
-HRESULT SafeArrayDestroyDescriptor(SAFEARRAY* psa) noexcept {
-    if (psa == nullptr) return S_OK;
-    if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
-    if (HasLiveInlineData(psa->fFeatures)) SafeArrayReleaseElements(psa, 0);
-    FreeDescriptorBlock(psa);
-    return S_OK;
-}
-
-HRESULT SafeArrayDestroyData(SAFEARRAY* psa) noexcept {
-    if (psa == nullptr) return E_INVALIDARG;
-    if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
-    ReleaseData(psa);
-    return S_OK;
-}
-
-HRESULT SafeArrayDestroy(SAFEARRAY* psa) noexcept {
-    if (psa == nullptr) return S_OK;
-    if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
-    ReleaseData(psa);
-    FreeDescriptorBlock(psa);
-    return S_OK;
-}
+// What SafeArrayCopyData does before it copies the elements: the checks, the
+// target's new features, and where the copies go. When `pending` is false
+// there is nothing more to do and `status` is the result.
+struct DataCopy {
+    HRESULT status;
+    bool pending;
+    ElementKind kind;        // the source's: how the elements are copied
+    ElementKind targetKind;  // what the target's old elements are
+    void* fresh;             // the copies' storage when the target holds anything, else null
+    Prefix prefix;
+};
 
 // A released target is refused like a released source: its slots hold values
 // that were already released and must not be released again. So is a source
@@ -302,65 +267,96 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) noexcept {
 // storage before the first old element is released, and what the source's
 // prefix holds is read before as well. A target that holds nothing is written
 // directly.
-HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
-    if (source == nullptr || target == nullptr || !SameShape(*source, *target)) return E_INVALIDARG;
-    if (source->pvData == nullptr) return S_OK;
-    if (target->pvData == nullptr) return E_INVALIDARG;
-    if (((source->fFeatures | target->fFeatures) & FADF_DATA_RELEASED) != 0) return E_INVALIDARG;
+DataCopy PrepareCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
+    DataCopy plan{E_INVALIDARG, false, ElementKind::Plain, ElementKind::Plain, nullptr, {}};
+    if (source == nullptr || target == nullptr || !SameShape(*source, *target)) return plan;
+    plan.status = S_OK;
+    if (source->pvData == nullptr) return plan;
+    plan.status = E_INVALIDARG;
+    if (target->pvData == nullptr) return plan;
+    if (((source->fFeatures | target->fFeatures) & FADF_DATA_RELEASED) != 0) return plan;
     const std::optional<std::uint64_t> bytes = DataSize(*source);
-    const ElementKind kind = KindOf(*source, KindOrder::Copy);
-    if (!bytes || kind == ElementKind::Mismatched) return E_INVALIDARG;
+    plan.kind = KindOf(*source, KindOrder::Copy);
+    if (!bytes || plan.kind == ElementKind::Mismatched) return plan;
 
-    const ElementKind targetKind = KindOf(*target, KindOrder::Release);
+    plan.targetKind = KindOf(*target, KindOrder::Release);
     const USHORT features = (source->fFeatures & kCopiedFeatures) | (target->fFeatures & kTargetOwnFeatures);
-    if (kind == ElementKind::Record) {
+    if (plan.kind == ElementKind::Record) {
         // Records are never copied, but the target takes the features, and with
         // them perhaps another kind for its slots.
-        Rekind(*target, targetKind, KindOf(features, target->cbElements, KindOrder::Release), *bytes);
+        Rekind(*target, plan.targetKind, KindOf(features, target->cbElements, KindOrder::Release), *bytes);
         target->fFeatures = features;
-        return E_NOTIMPL;
+        plan.status = E_NOTIMPL;
+        return plan;
     }
     const bool shared = source->pvData == target->pvData;
-    void* fresh = nullptr;
-    if (!shared && HoldsAnything(targetKind, target->pvData, SafeArrayElementCount(target))) {
-        fresh = Calloc(*bytes, 1);
-        if (fresh == nullptr) return E_OUTOFMEMORY;  // nothing changed
+    if (!shared && HoldsAnything(plan.targetKind, target->pvData, SafeArrayElementCount(target))) {
+        plan.fresh = Calloc(*bytes, 1);
+        if (plan.fresh == nullptr) {
+            plan.status = E_OUTOFMEMORY;  // nothing changed
+            return plan;
+        }
     }
-    const Prefix prefix = PrefixOf(source);
+    plan.prefix = PrefixOf(source);
     target->fFeatures = features;
+    plan.status = S_OK;
     if (shared) {
-        if (source != target) CopyPrefix(prefix, target);
-        return S_OK;
+        if (source != target) CopyPrefix(plan.prefix, target);
+        return plan;
     }
+    // The copy may not reach every slot (a refused variant, the strings after a
+    // failure).
+    if (plan.fresh == nullptr) Rekind(*target, plan.targetKind, plan.kind, *bytes);
+    plan.pending = true;
+    return plan;
+}
 
-    HRESULT status;
-    if (fresh != nullptr) {
-        const CopyResult copied = CopyIntoEmpty(kind, *source, fresh, true);
-        status = ReplaceElements(*target, targetKind, kind, fresh, copied);
-        KoAtlCom::detail::Free(fresh);
-    } else {
-        // The copy may not reach every slot (a refused variant, the strings
-        // after a failure).
-        Rekind(*target, targetKind, kind, *bytes);
-        status = CopyIntoEmpty(kind, *source, target->pvData, false).status;
+// The rest of SafeArrayCopyData once the elements were copied as `plan` says:
+// fresh copies moved in, then the prefix, which a failed string copy does not
+// take.
+HRESULT FinishCopyData(SAFEARRAY* target, const DataCopy& plan, const CopyResult& copied) noexcept {
+    HRESULT status = copied.status;
+    if (plan.fresh != nullptr) {
+        status = ReplaceElements(*target, plan.targetKind, plan.kind, plan.fresh, copied);
+        KoAtlCom::detail::Free(plan.fresh);
     }
-    if (FAILED(status) && kind == ElementKind::String) return status;  // the prefix is not taken
-    CopyPrefix(prefix, target);
+    if (FAILED(status) && plan.kind == ElementKind::String) return status;
+    CopyPrefix(plan.prefix, target);
     return status;
 }
 
-HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** out) noexcept {
-    if (out == nullptr) return E_INVALIDARG;
-    if (source == nullptr) return S_OK;
-    if (source->cbElements == 0) return E_INVALIDARG;
-    *out = nullptr;
+// The end of SafeArrayCopy: a copy that failed is released with whatever was
+// copied into it.
+ArrayCopy Conclude(SAFEARRAY* copy, HRESULT status) noexcept {
+    if (SUCCEEDED(status)) return {copy, status, false};
+    SafeArrayReleaseElements(copy, 0);
+    KoAtlCom::detail::Free(copy->pvData);
+    FreeDescriptorBlock(copy);
+    return {nullptr, status, false};
+}
+
+}  // namespace
+
+namespace KoAtlCom::detail {
+
+std::uint64_t VariantsToRelease(const SAFEARRAY& array) noexcept {
+    if (!HasLiveElements(array) || KindOf(array, KindOrder::Release) != ElementKind::Variant) return 0;
+    return SafeArrayElementCount(&array);
+}
+
+void FreeReleasedArray(SAFEARRAY* psa) noexcept {
+    ReleaseStorage(psa);
+    FreeDescriptorBlock(psa);
+}
+
+// A size that does not fit 64 bits cannot be allocated. Plain elements that
+// SafeArrayCopyData is certain to copy whole need no zeroing first.
+ArrayCopy StartCopy(SAFEARRAY* source) noexcept {
+    if (source->cbElements == 0) return {nullptr, E_INVALIDARG, false};
     SAFEARRAY* copy = nullptr;
-    HRESULT hr = AllocateCopyDescriptor(source, &copy);
-    if (FAILED(hr)) return hr;
+    if (const HRESULT hr = AllocateCopyDescriptor(source, &copy); FAILED(hr)) return {nullptr, hr, false};
     std::memcpy(copy->rgsabound, source->rgsabound, source->cDims * sizeof(SAFEARRAYBOUND));
 
-    // A size that does not fit 64 bits cannot be allocated. Plain elements that
-    // SafeArrayCopyData is certain to copy whole need no zeroing first.
     const std::optional<std::uint64_t> bytes = DataSize(*source);
     const bool overwritten = source->pvData != nullptr && (source->fFeatures & FADF_DATA_RELEASED) == 0 &&
                              copy->cbElements == source->cbElements &&
@@ -368,16 +364,71 @@ HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** out) noexcept {
     copy->pvData = !bytes ? nullptr : overwritten ? Malloc(*bytes) : Calloc(*bytes, 1);
     if (copy->pvData == nullptr) {
         FreeDescriptorBlock(copy);
-        return E_OUTOFMEMORY;
+        return {nullptr, E_OUTOFMEMORY, false};
     }
-    hr = SafeArrayCopyData(source, copy);
-    if (FAILED(hr)) {
-        // Whatever was copied before the failure belongs to the copy.
-        SafeArrayReleaseElements(copy, 0);
-        KoAtlCom::detail::Free(copy->pvData);
-        FreeDescriptorBlock(copy);
-        return hr;
+    const DataCopy plan = PrepareCopyData(source, copy);
+    if (!plan.pending) return Conclude(copy, plan.status);
+    if (plan.kind == ElementKind::Variant) return {copy, S_OK, true};
+    return Conclude(copy, FinishCopyData(copy, plan, CopyIntoEmpty(plan.kind, *source, copy->pvData, false)));
+}
+
+// The source is not changed by copying it, so its prefix is read now.
+ArrayCopy FinishCopy(const SAFEARRAY* source, SAFEARRAY* copy, HRESULT status) noexcept {
+    CopyPrefix(PrefixOf(source), copy);
+    return Conclude(copy, status);
+}
+
+}  // namespace KoAtlCom::detail
+
+// Nothing is released from a descriptor whose data size does not fit 64 bits:
+// no block can hold its elements.
+void SafeArrayReleaseElements(SAFEARRAY* psa, std::uint64_t first) noexcept {
+    if (psa == nullptr || !HasLiveElements(*psa)) return;
+    const std::uint64_t n = SafeArrayElementCount(psa);
+    if (n > first) ReleaseRange(KindOf(*psa, KindOrder::Release), *psa, first, n);
+}
+
+HRESULT SafeArrayDestroyDescriptor(SAFEARRAY* psa) noexcept {
+    if (psa == nullptr) return S_OK;
+    if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
+    if (HasLiveInlineData(psa->fFeatures)) SafeArrayReleaseElements(psa, 0);
+    FreeDescriptorBlock(psa);
+    return S_OK;
+}
+
+HRESULT SafeArrayDestroyData(SAFEARRAY* psa) noexcept {
+    if (psa == nullptr) return E_INVALIDARG;
+    if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
+    SafeArrayReleaseElements(psa, 0);
+    ReleaseStorage(psa);
+    return S_OK;
+}
+
+HRESULT SafeArrayDestroy(SAFEARRAY* psa) noexcept {
+    if (psa == nullptr) return S_OK;
+    if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
+    SafeArrayReleaseElements(psa, 0);
+    KoAtlCom::detail::FreeReleasedArray(psa);
+    return S_OK;
+}
+
+HRESULT SafeArrayCopyData(SAFEARRAY* source, SAFEARRAY* target) noexcept {
+    const DataCopy plan = PrepareCopyData(source, target);
+    if (!plan.pending) return plan.status;
+    void* to = plan.fresh != nullptr ? plan.fresh : target->pvData;
+    return FinishCopyData(target, plan, CopyIntoEmpty(plan.kind, *source, to, plan.fresh != nullptr));
+}
+
+HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** out) noexcept {
+    if (out == nullptr) return E_INVALIDARG;
+    if (source == nullptr) return S_OK;
+    if (source->cbElements == 0) return E_INVALIDARG;
+    *out = nullptr;
+    ArrayCopy copy = KoAtlCom::detail::StartCopy(source);
+    if (copy.variants) {
+        const HRESULT status = CopyIntoEmpty(ElementKind::Variant, *source, copy.copy->pvData, false).status;
+        copy = KoAtlCom::detail::FinishCopy(source, copy.copy, status);
     }
-    *out = copy;
-    return hr;
+    *out = copy.copy;
+    return copy.status;
 }

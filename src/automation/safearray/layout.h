@@ -119,6 +119,32 @@ SAFEARRAY* CreateByteVector(const void* bytes, ULONG count) noexcept;
 // Frees the descriptor block (the SAFEARRAY pointer minus 16) and nothing else.
 void FreeDescriptorBlock(SAFEARRAY* psa) noexcept;
 
+// The parts of destroying and copying one array that the walk over nested
+// arrays (nesting.h) calls around its elements.
+
+// The number of variant elements that releasing `array` walks: its element
+// count when its elements are variants that can be released (live data whose
+// size fits a block), else 0.
+std::uint64_t VariantsToRelease(const SAFEARRAY& array) noexcept;
+
+// The rest of SafeArrayDestroy once the elements of the (unlocked) array were
+// released: its storage released as SafeArrayDestroyData does, then its block.
+void FreeReleasedArray(SAFEARRAY* psa) noexcept;
+
+// SafeArrayCopy in two parts, for a source that is not null and whose element
+// size is not 0. StartCopy makes the copy's descriptor and data block and does
+// what SafeArrayCopyData does before it copies the elements; it copies them
+// too, unless they are variants: then `variants` is set, and the caller copies
+// them into the copy's slots and hands their status to FinishCopy, which takes
+// the prefix. A copy that fails is released (`copy` null).
+struct ArrayCopy {
+    SAFEARRAY* copy;
+    HRESULT status;
+    bool variants;
+};
+ArrayCopy StartCopy(SAFEARRAY* source) noexcept;
+ArrayCopy FinishCopy(const SAFEARRAY* source, SAFEARRAY* copy, HRESULT status) noexcept;
+
 // The raw data of a variant (VariantGetRawData) without changing it: the
 // address and 32-bit byte size of the storage behind its value. E_INVALIDARG
 // for a type without raw data, a null array or a null reference that would

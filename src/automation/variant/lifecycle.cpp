@@ -1,7 +1,8 @@
 // Clearing and copying variants. A variant owns its string, one reference on
 // its interface, or its array; a by-reference variant owns nothing. Arrays are
-// destroyed and copied through the array operations, which clear and copy
-// their variant elements through these functions again.
+// destroyed and copied through the array operations, whose walk over nested
+// arrays releases and copies their variant elements by the same rules
+// (ownership.h).
 //
 // A source may live inside what the destination owns: an element of the array
 // that the destination holds, or the storage a reference points at. So a
@@ -13,31 +14,27 @@
 
 #include "automation/safearray/data.h"
 #include "automation/strings/bstr_copy.h"
+#include "automation/variant/ownership.h"
 #include "automation/vartypes.h"
 
+using KoAtlCom::detail::ClearRefusal;
+using KoAtlCom::detail::HoldsArray;
 using KoAtlCom::detail::IsPlainVartype;
+using KoAtlCom::detail::LeaveCleared;
 using KoAtlCom::detail::VartypeRuleAccepts;
 
-namespace {
+namespace KoAtlCom::detail {
 
-constexpr VARTYPE kByrefVariant = VT_BYREF | VT_VARIANT;
-
-// Why VariantClear refuses `v`, or S_OK when it can clear it: an invalid type,
-// a record, a locked array.
 HRESULT ClearRefusal(const VARIANT& v) noexcept {
     const VARTYPE vt = v.vt;
     if (!VartypeRuleAccepts(vt)) return E_INVALIDARG;
-    if ((vt & (VT_BYREF | VT_ARRAY)) == VT_ARRAY && v.parray != nullptr && v.parray->cLocks != 0)
-        return DISP_E_ARRAYISLOCKED;
+    if (HoldsArray(vt) && v.parray != nullptr && v.parray->cLocks != 0) return DISP_E_ARRAYISLOCKED;
     return vt == VT_RECORD ? E_NOTIMPL : S_OK;
 }
 
-// What clearing `v` leaves of it, without releasing anything: an array
-// variant keeps its `vt` with a null `parray`; any other becomes VT_EMPTY, and
-// a string or interface variant's pointer null. The rest of the record stays.
 void LeaveCleared(VARIANT& v) noexcept {
     const VARTYPE vt = v.vt;
-    if ((vt & (VT_BYREF | VT_ARRAY)) == VT_ARRAY) {
+    if (HoldsArray(vt)) {
         v.parray = nullptr;
         return;
     }
@@ -45,25 +42,48 @@ void LeaveCleared(VARIANT& v) noexcept {
     v.vt = VT_EMPTY;
 }
 
-// Releases what `v` owns once ClearRefusal has accepted it, then leaves it
-// cleared.
-void Release(VARIANT& v) noexcept {
-    const VARTYPE vt = v.vt;
-    if ((vt & (VT_BYREF | VT_ARRAY)) == VT_ARRAY) {
-        SafeArrayDestroy(v.parray);  // cannot fail: the lock was checked
-    } else if (vt == VT_BSTR) {
+void ReleaseValue(VARIANT& v) noexcept {
+    if (v.vt == VT_BSTR) {
         SysFreeString(v.bstrVal);
-    } else if ((vt == VT_DISPATCH || vt == VT_UNKNOWN) && v.punkVal != nullptr) {
+    } else if ((v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) && v.punkVal != nullptr) {
         v.punkVal->Release();
     }
     LeaveCleared(v);
 }
 
-// A BSTR text copy of `text` into *out: E_OUTOFMEMORY when a non-null text
-// could not be copied.
-HRESULT CopyText(BSTR text, BSTR* out) noexcept {
-    *out = KoAtlCom::detail::BstrTextCopy(text);
-    return *out == nullptr && text != nullptr ? E_OUTOFMEMORY : S_OK;
+HRESULT OwnValue(VARIANT& copy) noexcept {
+    switch (copy.vt) {
+        case VT_BSTR: {
+            const BSTR text = copy.bstrVal;
+            copy.bstrVal = BstrTextCopy(text);
+            return copy.bstrVal == nullptr && text != nullptr ? E_OUTOFMEMORY : S_OK;
+        }
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            if (copy.punkVal != nullptr) copy.punkVal->AddRef();
+            return S_OK;
+        case VT_RECORD:
+            return E_NOTIMPL;  // the raw record, without a reference
+        default:
+            return S_OK;
+    }
+}
+
+}  // namespace KoAtlCom::detail
+
+namespace {
+
+constexpr VARTYPE kByrefVariant = VT_BYREF | VT_VARIANT;
+
+// Releases what `v` owns once ClearRefusal has accepted it, then leaves it
+// cleared. A variant lets go of its array before the array is destroyed, so
+// that the destruction never reads the variant (which an array holding itself
+// would have freed).
+void Release(VARIANT& v) noexcept {
+    if (!HoldsArray(v.vt)) return KoAtlCom::detail::ReleaseValue(v);
+    SAFEARRAY* array = v.parray;
+    LeaveCleared(v);
+    SafeArrayDestroy(array);  // cannot fail: the lock was checked
 }
 
 // The destination never shares the source's array, not even when the copy is
@@ -73,29 +93,13 @@ HRESULT CopyArray(SAFEARRAY* source, VARIANT* dest) noexcept {
     return SafeArrayCopy(source, &dest->parray);
 }
 
-void AddRefIfAny(IUnknown* unknown) noexcept {
-    if (unknown != nullptr) unknown->AddRef();
-}
-
 // Makes `dest`, which owns nothing and is not `src`, a copy of the valid `src`:
 // all 24 bytes, then what the value owns copied deeply.
 HRESULT CopyInto(VARIANT* dest, const VARIANT& src) noexcept {
     *dest = src;
-    const VARTYPE vt = src.vt;
-    if ((vt & VT_BYREF) != 0) return S_OK;  // refers to the same storage
-    if ((vt & VT_ARRAY) != 0) return CopyArray(src.parray, dest);
-    switch (vt) {
-        case VT_BSTR:
-            return CopyText(src.bstrVal, &dest->bstrVal);
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-            AddRefIfAny(dest->punkVal);
-            return S_OK;
-        case VT_RECORD:
-            return E_NOTIMPL;  // dest holds the raw record and takes no reference
-        default:
-            return S_OK;
-    }
+    if ((src.vt & VT_BYREF) != 0) return S_OK;  // refers to the same storage
+    if (HoldsArray(src.vt)) return CopyArray(src.parray, dest);
+    return KoAtlCom::detail::OwnValue(*dest);
 }
 
 // Resolves the valid by-reference `source` (its reference not null) into
@@ -108,11 +112,13 @@ HRESULT Resolve(VARIANT* dest, const VARIANT& source) noexcept {
     HRESULT hr = S_OK;
     if ((t & VT_ARRAY) != 0) {
         hr = CopyArray(*source.pparray, dest);
-    } else if (base == VT_BSTR) {
-        hr = CopyText(*source.pbstrVal, &dest->bstrVal);
-    } else if (base == VT_DISPATCH || base == VT_UNKNOWN) {
-        dest->punkVal = *source.ppunkVal;
-        AddRefIfAny(dest->punkVal);
+    } else if (base == VT_BSTR || base == VT_DISPATCH || base == VT_UNKNOWN) {
+        dest->vt = base;
+        if (base == VT_BSTR)
+            dest->bstrVal = *source.pbstrVal;
+        else
+            dest->punkVal = *source.ppunkVal;
+        hr = KoAtlCom::detail::OwnValue(*dest);
     } else if (base == VT_VARIANT) {
         if (source.pvarVal->vt == kByrefVariant) return E_INVALIDARG;
         return VariantCopyInd(dest, source.pvarVal);

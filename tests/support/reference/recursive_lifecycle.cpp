@@ -21,12 +21,11 @@ using KoAtlCom::detail::HasLiveInlineData;
 using KoAtlCom::detail::IsPlainVartype;
 using KoAtlCom::detail::KindOf;
 using KoAtlCom::detail::KindOrder;
+using KoAtlCom::detail::kPrefixSize;
 using KoAtlCom::detail::Malloc;
 using KoAtlCom::detail::VartypeRuleAccepts;
-using KoAtlCom::detail::kPrefixSize;
 
 // --- variants -----------------------------------------------------------------
-
 
 constexpr VARTYPE kByrefVariant = VT_BYREF | VT_VARIANT;
 
@@ -154,7 +153,6 @@ bool OwnsNothing(const VARIANT& v) noexcept {
     return hr;
 }
 
-
 HRESULT RefVariantClear(VARIANT* v) noexcept {
     if (v == nullptr) return E_INVALIDARG;
     if (IsPlainVartype(v->vt)) {
@@ -198,9 +196,7 @@ HRESULT RefVariantCopyInd(VARIANT* dest, const VARIANT* src) noexcept {
     return hr;
 }
 
-
 // --- arrays -------------------------------------------------------------------
-
 
 // Feature bits a copy takes from its source, and the target's own bits that
 // describe its storage rather than its elements and so stay with it.
@@ -424,7 +420,6 @@ HRESULT AllocateCopyDescriptor(SAFEARRAY* source, SAFEARRAY** out) noexcept {
     (*out)->cbElements = source->cbElements;
     return S_OK;
 }
-
 
 // Nothing is released from a descriptor whose data size does not fit 64 bits:
 // no block can hold its elements.
