@@ -1,12 +1,16 @@
 // Builds variants and arrays from the input (scalars, strings, interfaces from
-// a counting object, nested variant arrays, references), then copies, copies
+// a counting object, nested variant arrays, chains of thousands of nested
+// vectors, references), then copies, copies
 // through references, redimensions and clears them. Every successful copy must
 // equal its source; when everything is cleared every reference must have been
 // given back (ASan reports any string or block left behind).
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <utility>
+#include <vector>
 
 #include "automation/automation.h"
 #include "fuzz_input.h"
@@ -34,9 +38,15 @@ constexpr ULONG kMaxElements = 6;
 // a second under ASan. 64 keep the slowest input at a few milliseconds.
 constexpr int kMaxOperations = 64;
 
+// Chains of nested one-element variant vectors are built by moving each level
+// in, so depth costs a block per level; all chains of one input share this
+// many levels, whatever their depth.
+constexpr std::uint64_t kChainLevels = 3000;
+
 struct World {
     CountingUnknown objects[3];
     std::deque<VARIANT> referenced;  // storage that by-reference variants point at
+    std::uint64_t chainLevels = kChainLevels;
 };
 
 BSTR MakeString(FuzzInput& in) {
@@ -90,7 +100,7 @@ SAFEARRAY* BuildArray(FuzzInput& in, World& world, VARTYPE vt, int depth) {
 void BuildVariant(FuzzInput& in, World& world, VARIANT* v, int depth) {
     VariantInit(v);
     static constexpr VARTYPE kArrayTypes[] = {VT_BSTR, VT_UNKNOWN, VT_DISPATCH, VT_VARIANT, VT_I4, VT_UI1, VT_R8};
-    const std::uint32_t kind = in.Below(depth >= kMaxDepth ? 6 : 9);
+    const std::uint32_t kind = in.Below(depth >= kMaxDepth ? 6 : 10);
     switch (kind) {
         case 0:
             break;
@@ -128,57 +138,99 @@ void BuildVariant(FuzzInput& in, World& world, VARIANT* v, int depth) {
             v->pvarVal = &target;
             break;
         }
-    }
-}
-
-bool SameArray(SAFEARRAY* x, SAFEARRAY* y);
-
-bool SameVariant(const VARIANT& x, const VARIANT& y) {
-    if (x.vt != y.vt) return false;
-    if ((x.vt & VT_BYREF) != 0) return x.byref == y.byref;
-    if ((x.vt & VT_ARRAY) != 0) return SameArray(x.parray, y.parray);
-    switch (x.vt) {
-        case VT_EMPTY:
-            return true;
-        case VT_BSTR:  // a text copy: up to the first NUL
-            if (x.bstrVal == nullptr || y.bstrVal == nullptr) return x.bstrVal == y.bstrVal;
-            return std::strcmp(x.bstrVal, y.bstrVal) == 0 && x.bstrVal != y.bstrVal;
-        case VT_BOOL:
-            return x.boolVal == y.boolVal;
-        case VT_I4:
-            return x.lVal == y.lVal;
-        default:
-            return x.llVal == y.llVal;
-    }
-}
-
-// The elements of two arrays of the same shape hold the same values.
-bool SameElements(SAFEARRAY* x, SAFEARRAY* y) {
-    const std::uint64_t n = SafeArrayElementCount(x);
-    for (std::uint64_t j = 0; j < n; ++j) {
-        if ((x->fFeatures & FADF_VARIANT) != 0) {
-            if (!SameVariant(static_cast<VARIANT*>(x->pvData)[j], static_cast<VARIANT*>(y->pvData)[j])) return false;
-        } else if ((x->fFeatures & FADF_BSTR) != 0) {
-            const BSTR a = static_cast<BSTR*>(x->pvData)[j];
-            const BSTR b = static_cast<BSTR*>(y->pvData)[j];
-            if (SysStringLen(a) != SysStringLen(b)) return false;
-            if (SysStringLen(a) != 0 && std::memcmp(a, b, SysStringLen(a)) != 0) return false;
-        } else if (std::memcmp(static_cast<char*>(x->pvData) + j * x->cbElements,
-                               static_cast<char*>(y->pvData) + j * x->cbElements, x->cbElements) != 0) {
-            return false;
+        case 9: {  // a deep chain around a shallow value
+            BuildVariant(in, world, v, kMaxDepth);
+            const std::uint64_t levels = std::min<std::uint64_t>(world.chainLevels, in.Bits() % (kChainLevels + 1));
+            world.chainLevels -= levels;
+            for (std::uint64_t level = 0; level < levels; ++level) {
+                SAFEARRAY* vector = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+                if (vector == nullptr) break;
+                static_cast<VARIANT*>(vector->pvData)[0] = *v;
+                VariantInit(v);
+                v->vt = VT_ARRAY | VT_VARIANT;
+                v->parray = vector;
+            }
+            break;
         }
     }
-    return true;
 }
 
-// `y` is a copy of `x`: same header (a copy never has inline data), same elements.
-bool SameArray(SAFEARRAY* x, SAFEARRAY* y) {
-    if (x == nullptr || y == nullptr) return x == y;
-    if (x == y || x->cDims != y->cDims || x->cbElements != y->cbElements) return false;
-    if ((x->fFeatures & ~FADF_INLINE_DATA) != y->fFeatures) return false;
-    if (std::memcmp(x->rgsabound, y->rgsabound, x->cDims * sizeof(SAFEARRAYBOUND)) != 0) return false;
-    return SameElements(x, y);
-}
+// `y` is a copy of `x`, compared without recursion (chains are deep): the
+// same types and values, strings copied as text, arrays with the same header
+// (a copy never has inline data) and elements.
+class Comparison {
+public:
+    bool Variants(const VARIANT& x, const VARIANT& y) {
+        variants_.push_back({&x, &y});
+        return Drain();
+    }
+    bool Elements(SAFEARRAY* x, SAFEARRAY* y) {
+        if (!SameElements(x, y)) return false;
+        return Drain();
+    }
+
+private:
+    bool Drain() {
+        while (!variants_.empty()) {
+            const auto [x, y] = variants_.back();
+            variants_.pop_back();
+            if (!SameVariant(*x, *y)) return false;
+        }
+        return true;
+    }
+
+    bool SameVariant(const VARIANT& x, const VARIANT& y) {
+        if (x.vt != y.vt) return false;
+        if ((x.vt & VT_BYREF) != 0) return x.byref == y.byref;
+        if ((x.vt & VT_ARRAY) != 0) return SameArray(x.parray, y.parray);
+        switch (x.vt) {
+            case VT_EMPTY:
+                return true;
+            case VT_BSTR:  // a text copy: up to the first NUL
+                if (x.bstrVal == nullptr || y.bstrVal == nullptr) return x.bstrVal == y.bstrVal;
+                return std::strcmp(x.bstrVal, y.bstrVal) == 0 && x.bstrVal != y.bstrVal;
+            case VT_BOOL:
+                return x.boolVal == y.boolVal;
+            case VT_I4:
+                return x.lVal == y.lVal;
+            default:
+                return x.llVal == y.llVal;
+        }
+    }
+
+    // Variant elements are compared later, from the list.
+    bool SameElements(SAFEARRAY* x, SAFEARRAY* y) {
+        const std::uint64_t n = SafeArrayElementCount(x);
+        for (std::uint64_t j = 0; j < n; ++j) {
+            if ((x->fFeatures & FADF_VARIANT) != 0) {
+                variants_.push_back({&static_cast<VARIANT*>(x->pvData)[j], &static_cast<VARIANT*>(y->pvData)[j]});
+            } else if ((x->fFeatures & FADF_BSTR) != 0) {
+                const BSTR a = static_cast<BSTR*>(x->pvData)[j];
+                const BSTR b = static_cast<BSTR*>(y->pvData)[j];
+                if (SysStringLen(a) != SysStringLen(b)) return false;
+                if (SysStringLen(a) != 0 && std::memcmp(a, b, SysStringLen(a)) != 0) return false;
+            } else if (std::memcmp(static_cast<char*>(x->pvData) + j * x->cbElements,
+                                   static_cast<char*>(y->pvData) + j * x->cbElements, x->cbElements) != 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool SameArray(SAFEARRAY* x, SAFEARRAY* y) {
+        if (x == nullptr || y == nullptr) return x == y;
+        if (x == y || x->cDims != y->cDims || x->cbElements != y->cbElements) return false;
+        if ((x->fFeatures & ~FADF_INLINE_DATA) != y->fFeatures) return false;
+        if (std::memcmp(x->rgsabound, y->rgsabound, x->cDims * sizeof(SAFEARRAYBOUND)) != 0) return false;
+        return SameElements(x, y);
+    }
+
+    std::vector<std::pair<const VARIANT*, const VARIANT*>> variants_;
+};
+
+bool SameVariant(const VARIANT& x, const VARIANT& y) { return Comparison().Variants(x, y); }
+
+bool SameElements(SAFEARRAY* x, SAFEARRAY* y) { return Comparison().Elements(x, y); }
 
 void Check(bool condition) {
     if (!condition) std::abort();
