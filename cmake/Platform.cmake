@@ -1,7 +1,7 @@
 # What the platform offers, detected instead of assumed. The library targets
 # LP64 Unix: Linux with glibc (GCC or Clang, libstdc++ or libc++) and FreeBSD
 # (Clang and libc++ by default, lld as the linker, uuid_to_string in libc, no
-# separate libdl or libpthread to link).
+# separate libdl or libpthread to link; older glibc gets libdl).
 include(CheckCSourceCompiles)
 include(CheckCXXSourceCompiles)
 include(CheckLinkerFlag)
@@ -32,13 +32,21 @@ check_c_source_compiles("
     return (int)status;
   }" ZENTREL_HAVE_UUID_TO_STRING)
 
-# Thread-exit destructors of thread_local objects (the current-error slot).
+# pthread keys and dladdr/dlopen (the current-error slot ends with its thread
+# through a key, and keeps the module that holds the key's destructor loaded):
+# in libc on FreeBSD and on glibc 2.34 and later, in libdl before.
 check_cxx_source_compiles("
-  struct S { ~S() {} };
-  thread_local S s;
-  int main() { (void)&s; return 0; }" ZENTREL_HAVE_THREAD_LOCAL_DTORS)
-if(NOT ZENTREL_HAVE_THREAD_LOCAL_DTORS)
-  message(FATAL_ERROR "The C++ runtime lacks thread_local destructors, which the current-error slot needs")
+  #include <dlfcn.h>
+  #include <pthread.h>
+  int main() {
+    pthread_key_t key;
+    Dl_info info;
+    return pthread_key_create(&key, nullptr) + dladdr(reinterpret_cast<void*>(&main), &info) +
+           (dlopen(info.dli_fname, RTLD_NOLOAD | RTLD_NODELETE) != nullptr);
+  }" ZENTREL_HAVE_DL_IN_LIBC)
+set(ZENTREL_DL_LIBS "")
+if(NOT ZENTREL_HAVE_DL_IN_LIBC)
+  set(ZENTREL_DL_LIBS ${CMAKE_DL_LIBS})
 endif()
 
 # libZentrel.so keeps everything but its promised symbols local with a version

@@ -29,11 +29,12 @@ HRESULT CreateErrorInfo(ICreateErrorInfo** out) noexcept;
 // current error. `reserved` is ignored.
 //
 // The thread's reference is released exactly once, whatever order its exit
-// code runs in: when the thread ends, or, for a current error first stored by
-// code that runs after the thread's own destructors (a pthread key destructor;
-// on the thread that calls exit, an at-exit handler or static destructor), in
-// the next round of key destructors or later in exit. A call made after the
-// thread's current error was released stores nothing and takes no reference.
+// code runs in: when the thread ends, after its thread_local destructors (what
+// they store is released too), or, for a current error stored by code that
+// runs later still (another pthread key destructor; on the thread that calls
+// exit, an at-exit handler or static destructor), in the next round of key
+// destructors or later in exit. A call made after the thread's current error
+// was released stores nothing and takes no reference.
 HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info) noexcept;
 
 // The calling thread's current error with a new reference (null and S_OK when

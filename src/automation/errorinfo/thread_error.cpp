@@ -3,18 +3,21 @@
 // the thread ends.
 //
 // A reference the slot takes is released exactly once, whatever order the
-// thread's exit code runs in. Three ends are armed when a thread's slot is made,
-// and the first to run releases it and marks it ended:
-// - a thread_local destructor: the ordinary end of a thread, and of the thread
-//   that calls exit;
-// - a pthread key destructor: the C library runs those after the thread_local
-//   destructors, and again as long as one of them sets a value, so a slot first
-//   made by another key's destructor still ends with the thread;
-// - a static destructor, armed with the first slot of the process: exit runs it
-//   after the at-exit handlers and static destructors registered after it, so a
-//   slot first made by one of those still ends with the process.
-// Calls that come after the end of the calling thread's slot store nothing.
+// thread's exit code runs in, and the slot itself needs no destructor: its
+// state is two plain thread_local values, which exit code can still read after
+// every destructor has run. Two ends are armed when a slot is made, and the
+// first to run releases it and marks it ended:
+// - a pthread key destructor, which the C library runs when a thread ends,
+//   after its thread_local destructors, and again as long as key destructors
+//   set values, so a slot first made by another key's destructor still ends;
+// - a static destructor, armed with the first slot of the process: exit runs
+//   it, on the thread that calls exit (whose key destructors never run), after
+//   the at-exit handlers and static destructors registered after it, so a slot
+//   first made by one of those still ends with the process.
+// A slot whose key value cannot be set is ended at once. Calls that come after
+// the end of the calling thread's slot store nothing.
 
+#include <dlfcn.h>
 #include <pthread.h>
 
 #include <utility>
@@ -23,8 +26,6 @@
 
 namespace {
 
-// Plain thread_local values without destructors: exit code that runs after
-// every destructor can still read them.
 enum class SlotState : unsigned char { Absent, Live, Ended };
 thread_local SlotState tState = SlotState::Absent;
 thread_local IErrorInfo* tHeld = nullptr;
@@ -37,33 +38,28 @@ void EndSlot() noexcept {
     if (IErrorInfo* held = std::exchange(tHeld, nullptr)) held->Release();
 }
 
-struct ThreadEnd {
-    ThreadEnd() = default;
-    ThreadEnd(const ThreadEnd&) = delete;
-    ThreadEnd& operator=(const ThreadEnd&) = delete;
-    ~ThreadEnd() { EndSlot(); }
-};
-
-// The key whose destructor ends a slot made after the thread_local
-// destructors have run, and the process's end of the thread that exits. Made
-// with the first slot of the process; when the key cannot be had, the other
-// two ends still hold for everything but a slot first made by a key destructor.
+// The key whose destructor ends the slot of a thread that ends, and the end of
+// the thread that calls exit. Threads may end after this code's module is
+// closed, so the module is kept loaded for the key's destructor.
 class ProcessEnd {
 public:
     ProcessEnd() noexcept {
         haveKey_ = pthread_key_create(&key_, [](void*) { EndSlot(); }) == 0;
+        Dl_info module;
+        if (dladdr(reinterpret_cast<void*>(&EndSlot), &module) != 0 && module.dli_fname != nullptr)
+            dlopen(module.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
     }
     ~ProcessEnd() {
         EndSlot();
-        if (haveKey_) pthread_key_delete(key_);  // its destructor may be unloaded with this code
-        haveKey_ = false;
+        if (haveKey_) pthread_key_delete(key_);  // in case the module could not be kept
     }
     ProcessEnd(const ProcessEnd&) = delete;
     ProcessEnd& operator=(const ProcessEnd&) = delete;
 
-    void Arm() const noexcept {
+    // True when the calling thread's slot will end with it.
+    bool Arm() const noexcept {
         static int marker;  // any non-null value makes the key's destructor run
-        if (haveKey_) pthread_setspecific(key_, &marker);
+        return haveKey_ && pthread_setspecific(key_, &marker) == 0;
     }
 
 private:
@@ -76,9 +72,7 @@ private:
 bool SlotLive() noexcept {
     if (tState == SlotState::Absent) {
         static const ProcessEnd processEnd;
-        static thread_local const ThreadEnd threadEnd;
-        processEnd.Arm();
-        tState = SlotState::Live;
+        tState = processEnd.Arm() ? SlotState::Live : SlotState::Ended;
     }
     return tState == SlotState::Live;
 }

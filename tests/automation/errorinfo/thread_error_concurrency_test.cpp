@@ -132,43 +132,34 @@ struct ExitCaller {
     }
 };
 
-// Constructed before the slot, so destroyed after it: the calls find the slot
-// gone, keep nothing and report no current error.
-TEST(CurrentErrorThreads, CallsAfterSlotDestructionKeepNothing) {
-    FakeErrorInfo held;
-    FakeErrorInfo offered;
-    LateResults results;
-    std::thread([&] {
-        static thread_local ExitCaller late;
-        late.offered = &offered;
-        late.results = &results;
-        ASSERT_EQ(S_OK, SetErrorInfo(0, &held));
-    }).join();
-    EXPECT_EQ(S_OK, results.set);
-    EXPECT_EQ(S_OK, results.get);
-    EXPECT_EQ(nullptr, results.got);
-    EXPECT_EQ(0, offered.addRefs());
-    EXPECT_EQ(0, offered.releases());
-    EXPECT_EQ(1, held.addRefs());
-    EXPECT_EQ(1, held.releases());
-}
-
-// Constructed after the slot, so destroyed before it: the slot still works and
-// releases what it was given at the end.
-TEST(CurrentErrorThreads, CallsBeforeSlotDestructionAreReleasedByIt) {
-    FakeErrorInfo offered;
-    LateResults results;
-    std::thread([&] {
-        ASSERT_EQ(S_OK, SetErrorInfo(0, nullptr));
-        static thread_local ExitCaller early;
-        early.offered = &offered;
-        early.results = &results;
-    }).join();
-    EXPECT_EQ(S_OK, results.set);
-    EXPECT_EQ(S_OK, results.get);
-    EXPECT_EQ(&offered, results.got);
-    results.got->Release();
-    EXPECT_EQ(0, offered.outstanding());
+// The slot ends after every thread_local destructor of its thread, whether
+// the destructor's object was made before the slot or after it: a current
+// error stored from one is released when the thread ends.
+TEST(CurrentErrorThreads, CallsFromThreadLocalDestructorsAreReleasedWithTheThread) {
+    for (const bool slotFirst : {false, true}) {
+        SCOPED_TRACE(slotFirst);
+        FakeErrorInfo held;
+        FakeErrorInfo offered;
+        LateResults results;
+        std::thread([&] {
+            if (slotFirst) {
+                ASSERT_EQ(S_OK, SetErrorInfo(0, &held));
+            }
+            static thread_local ExitCaller caller;
+            caller.offered = &offered;
+            caller.results = &results;
+            if (!slotFirst) {
+                ASSERT_EQ(S_OK, SetErrorInfo(0, &held));
+            }
+        }).join();
+        EXPECT_EQ(S_OK, results.set);
+        EXPECT_EQ(S_OK, results.get);
+        ASSERT_EQ(&offered, results.got);
+        results.got->Release();
+        EXPECT_EQ(0, offered.outstanding());
+        EXPECT_EQ(1, held.addRefs());
+        EXPECT_EQ(1, held.releases());
+    }
 }
 
 // A held object whose final Release calls back in while the slot is being
