@@ -81,8 +81,10 @@ void CopyTwoLevels(benchmark::State& state, const Ops& ops) {
         for (ULONG j = 0; j < 10; ++j) {
             VARIANT& e = static_cast<VARIANT*>(inner->pvData)[j];
             e.vt = j % 2 == 0 ? VT_I4 : VT_BSTR;
-            if (j % 2 == 0) e.lVal = static_cast<LONG>(j);
-            else e.bstrVal = SysAllocString("text");
+            if (j % 2 == 0)
+                e.lVal = static_cast<LONG>(j);
+            else
+                e.bstrVal = SysAllocString("text");
         }
         VARIANT& outer = static_cast<VARIANT*>(source->pvData)[i];
         outer.vt = VT_ARRAY | VT_VARIANT;
