@@ -83,7 +83,7 @@ inline void PreviousUtf8ToWideString(const unsigned char* bytes, std::size_t cou
     const unsigned char* const end = bytes + count;
 
     while (p != end) {
-    const auto remaining = static_cast<std::size_t>(end - p);
+        const auto remaining = static_cast<std::size_t>(end - p);
         const unsigned char b0 = *p;
         switch (kSequenceLength[b0]) {
             case 1:

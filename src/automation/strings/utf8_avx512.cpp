@@ -74,12 +74,12 @@ ZENTREL_AVX512 __mmask16 DecodeSixteen(__m512i bytes, __m128i at, __mmask16 lane
     const __m512i third = _mm512_and_si512(_mm512_srli_epi32(x, 16), low6);
     const __m512i fourth = _mm512_and_si512(_mm512_srli_epi32(x, 24), low6);
     const __m512i asFour = _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi32(lead, 18), _mm512_slli_epi32(second, 12)),
-                                         _mm512_or_si512(_mm512_slli_epi32(third, 6), fourth));
+                                           _mm512_or_si512(_mm512_slli_epi32(third, 6), fourth));
     const __m512i code = _mm512_srlv_epi32(asFour, _mm512_permutexvar_epi32(nibble, kShift));
 
     _mm512_mask_storeu_epi32(out, lanes, code);
-    const __mmask16 surrogate =
-        _mm512_mask_cmplt_epu32_mask(lanes, _mm512_sub_epi32(code, _mm512_set1_epi32(0xD800)), _mm512_set1_epi32(0x800));
+    const __mmask16 surrogate = _mm512_mask_cmplt_epu32_mask(lanes, _mm512_sub_epi32(code, _mm512_set1_epi32(0xD800)),
+                                                             _mm512_set1_epi32(0x800));
     const __mmask16 above = _mm512_mask_cmpgt_epu32_mask(lanes, code, _mm512_set1_epi32(0x10FFFF));
     return static_cast<__mmask16>(surrogate | above);
 }
