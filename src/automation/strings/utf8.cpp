@@ -35,16 +35,22 @@ constexpr bool IsSurrogate(std::uint32_t code) noexcept { return code >= 0xD800 
 
 // Decodes the sequences that start before `stop`; the last one may run on to
 // `end`, the end of the input. This is the whole decoder on its own (with `stop`
-// at `end`), and what takes over wherever a kernel stops.
-Utf8Cursor DecodeScalar(const unsigned char* p, const unsigned char* stop, const unsigned char* end,
+// at `end` and no `asciiRun`), and what takes over wherever a kernel stops.
+Utf8Cursor DecodeScalar(AsciiRun asciiRun, const unsigned char* p, const unsigned char* stop, const unsigned char* end,
                         wchar_t* w) noexcept {
     while (p < stop) {
         const auto remaining = static_cast<std::size_t>(end - p);
         const unsigned char b0 = *p;
         switch (kSequenceLength[b0]) {
             case 1:
-                *w++ = b0;
-                ++p;
+                if (asciiRun != nullptr && remaining >= kAsciiRun) {
+                    const std::size_t run = asciiRun(p, end, w);
+                    p += run;
+                    w += run;
+                } else {
+                    *w++ = b0;
+                    ++p;
+                }
                 continue;
             case 2:
                 if (remaining >= 2 && IsContinuation(p[1])) {
@@ -89,10 +95,10 @@ struct PathList {
 
 PathList FindPaths() noexcept {
     PathList list;
-    list.paths[list.count++] = {"scalar", nullptr, kWhole};
+    list.paths[list.count++] = {"scalar", nullptr, kWhole, nullptr};
 #if defined(__x86_64__)
-    list.paths[list.count++] = {"sse2", DecodeUtf8Sse2, 16};
-    if (Avx512KernelSupported()) list.paths[list.count++] = {"avx512", DecodeUtf8Avx512, 64};
+    list.paths[list.count++] = {"sse2", nullptr, kWhole, WidenAsciiSse2};
+    if (Avx512KernelSupported()) list.paths[list.count++] = {"avx512", DecodeUtf8Avx512, 64, nullptr};
 #endif
     return list;
 }
@@ -143,7 +149,7 @@ void Utf8ToWideStringVia(const Utf8Path& path, const unsigned char* bytes, std::
         // What the kernel left (or everything, without one) goes through the
         // rules for one kernel step at least.
         const auto left = static_cast<std::size_t>(end - at.in);
-        at = DecodeScalar(at.in, left > path.step ? at.in + path.step : end, end, at.out);
+        at = DecodeScalar(path.asciiRun, at.in, left > path.step ? at.in + path.step : end, end, at.out);
     }
 
     out.resize(static_cast<std::size_t>(at.out - first));

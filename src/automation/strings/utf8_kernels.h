@@ -5,7 +5,8 @@
 // up text it can prove well formed: it decodes whole steps of valid sequences
 // from the front of the input and stops before the first step that holds
 // anything else (a malformed or cut-short sequence, a surrogate, a value above
-// U+10FFFF), which the scalar decoder then takes.
+// U+10FFFF), which the scalar decoder then takes. The SSE2 kernel is smaller: it
+// widens runs of ASCII for the scalar decoder.
 #pragma once
 
 #include <cstddef>
@@ -25,17 +26,26 @@ struct Utf8Cursor {
 // kernel may write spare elements past the returned `out` but within that room.
 using Utf8Kernel = Utf8Cursor (*)(const unsigned char* in, const unsigned char* end, wchar_t* out) noexcept;
 
-// The bytes a kernel looks at in one step: after a kernel stopped, the scalar
-// decoder takes at least this many bytes before the kernel runs again.
+// Widens the run of ASCII at `in` (the caller has seen in[0] is ASCII and that
+// at least kAsciiRun bytes remain before `end`) into `out`, and returns its
+// length. Elements may be written past it, like a kernel's spare ones.
+using AsciiRun = std::size_t (*)(const unsigned char* in, const unsigned char* end, wchar_t* out) noexcept;
+inline constexpr std::size_t kAsciiRun = 16;
+
+// A way through the input: the sequence-at-a-time decoder, with runs of ASCII
+// widened by `asciiRun` if there is one, and ahead of it a kernel if there is
+// one. After the kernel stopped, the decoder takes at least `step` bytes (the
+// bytes the kernel looks at in one step) before the kernel runs again.
 struct Utf8Path {
     const char* name;
-    Utf8Kernel kernel;  // null: the scalar decoder alone
+    Utf8Kernel kernel;
     std::size_t step;
+    AsciiRun asciiRun;
 };
 
-// 16 bytes of ASCII widened at a time (SSE2, every x86-64 processor).
-Utf8Cursor DecodeUtf8Sse2(const unsigned char* in, const unsigned char* end, wchar_t* out) noexcept;
-// 64 bytes of any valid text at a time (AVX-512 F, BW, VBMI and VBMI2).
+// 16 bytes of ASCII a step (SSE2, every x86-64 processor).
+std::size_t WidenAsciiSse2(const unsigned char* in, const unsigned char* end, wchar_t* out) noexcept;
+// 64 bytes of any valid text a step (AVX-512 F, BW, VBMI and VBMI2).
 Utf8Cursor DecodeUtf8Avx512(const unsigned char* in, const unsigned char* end, wchar_t* out) noexcept;
 bool Avx512KernelSupported() noexcept;
 

@@ -44,7 +44,7 @@ struct Case {
 class Utf8Decode : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Utf8Decode, GivesExactCodePoints) {
-    ForEachPath([this] {
+    ForEachPath([] {
         const std::wstring got = Decode(GetParam().bytes);
         ASSERT_EQ(got.size(), GetParam().expected.size());
         for (std::size_t i = 0; i < got.size(); ++i)
