@@ -1,5 +1,6 @@
 // Strings beside their floors: a BSTR against malloc + memcpy + free of the same
-// block, GUID text against libuuid, UTF-8 decoding against iconv to WCHAR_T.
+// block, GUID text against libuuid, UTF-8 decoding against iconv to WCHAR_T
+// and against the decoder it replaced (utf8_previous.h).
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -12,6 +13,7 @@
 #include "automation/strings/bstr.h"
 #include "automation/strings/guid_text.h"
 #include "automation/strings/utf8.h"
+#include "utf8_previous.h"
 
 #if ZENTREL_HAVE_LIBUUID
 #include <uuid/uuid.h>
@@ -142,117 +144,183 @@ BENCHMARK(BM_Floor_uuid_unparse_upper);
 #endif
 
 // --- UTF-8 -------------------------------------------------------------------
+//
+// Four texts of 1 MiB, each decoded by the library, by the decoder it replaced
+// and by iconv, into a string that is reused (no allocation per call); then the
+// library's first call into a new string, which pays for the allocation.
 
 constexpr std::size_t kTextBytes = std::size_t{1} << 20;
 
-std::string Repeat(const std::string& piece) {
+void AppendUtf8(std::string& text, std::uint32_t code) {
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        text += static_cast<char>(0xC0 | (code >> 6));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        text += static_cast<char>(0xE0 | (code >> 12));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (code >> 18));
+        text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Appends pieces until the text is 1 MiB, then cuts it at a sequence boundary
+// and pads it with spaces.
+template <class Piece>
+std::string Fill(Piece next) {
     std::string text;
-    while (text.size() + piece.size() <= kTextBytes) text += piece;
-    text.append(kTextBytes - text.size(), ' ');
+    while (text.size() < kTextBytes) next(text);
+    std::size_t cut = kTextBytes;
+    while ((static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+    text.append(kTextBytes - cut, ' ');
     return text;
 }
 
 const std::string& AsciiText() {
-    static const std::string text = Repeat("The quick brown fox jumps over the lazy dog, 0123456789.\n");
+    static const std::string text =
+        Fill([](std::string& t) { t += "The quick brown fox jumps over the lazy dog, 0123456789.\n"; });
     return text;
 }
 
-// Prose in several scripts: ASCII with accented Latin, Greek, the euro sign, CJK
-// and an emoji, about one byte in three outside ASCII.
-const std::string& MixedText() {
-    static const std::string text = Repeat(
-        "Caf\xC3\xA9 cr\xC3\xA8me br\xC3\xBBl\xC3\xA9\x65 co\xC3\xBBte 5 \xE2\x82\xAC; "
-        "\xCE\xB1\xCE\xB2\xCE\xB3 and \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E text \xF0\x9F\x98\x80 ok.\n");
+// The ASCII text with one byte that cannot start a sequence in every 4 KiB.
+const std::string& AsciiMalformedText() {
+    static const std::string text = [] {
+        std::string t = AsciiText();
+        for (std::size_t i = 1000; i < t.size(); i += 4096) t[i] = '\xFF';
+        return t;
+    }();
     return text;
 }
 
-void DecodeWithLibrary(benchmark::State& state, const std::string& text) {
+// Code points drawn at random: half of them one byte long in UTF-8, 30% two,
+// 15% three (surrogates excluded) and 5% four, so that the length of the next
+// sequence cannot be predicted.
+const std::string& RandomCodePointText() {
+    static const std::string text = [] {
+        std::mt19937 random(11);
+        return Fill([&](std::string& t) {
+            const unsigned pick = random() % 100;
+            std::uint32_t code;
+            if (pick < 50) {
+                code = random() % 0x80;
+            } else if (pick < 80) {
+                code = 0x80 + random() % (0x800 - 0x80);
+            } else if (pick < 95) {
+                do code = 0x800 + random() % (0x10000 - 0x800);
+                while (code >= 0xD800 && code <= 0xDFFF);
+            } else {
+                code = 0x10000 + random() % (0x110000 - 0x10000);
+            }
+            AppendUtf8(t, code);
+        });
+    }();
+    return text;
+}
+
+// Prose that does not repeat: words drawn at random from 300 Greek and CJK
+// words (2 to 9 Greek letters, 1 to 4 ideographs), with spaces and punctuation.
+const std::string& GreekCjkProseText() {
+    static const std::string text = [] {
+        std::mt19937 random(13);
+        std::vector<std::string> words;
+        for (int i = 0; i < 150; ++i) {
+            std::string greek, cjk;
+            for (unsigned n = 2 + random() % 8; n != 0; --n) AppendUtf8(greek, 0x3B1 + random() % 25);
+            for (unsigned n = 1 + random() % 4; n != 0; --n) AppendUtf8(cjk, 0x4E00 + random() % 0x5200);
+            words.push_back(greek);
+            words.push_back(cjk);
+        }
+        return Fill([&](std::string& t) {
+            t += words[random() % words.size()];
+            const unsigned pick = random() % 16;
+            t += pick == 0 ? ", " : pick == 1 ? ". " : pick == 2 ? "\xE3\x80\x82" : " ";
+        });
+    }();
+    return text;
+}
+
+// The prose the decoder was first measured on: one sentence of several scripts,
+// repeated (so a branch predictor learns it).
+const std::string& RepeatedMixedText() {
+    static const std::string text = Fill([](std::string& t) {
+        t += "Caf\xC3\xA9 cr\xC3\xA8me br\xC3\xBBl\xC3\xA9\x65 co\xC3\xBBte 5 \xE2\x82\xAC; "
+             "\xCE\xB1\xCE\xB2\xCE\xB3 and \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E text \xF0\x9F\x98\x80 ok.\n";
+    });
+    return text;
+}
+
+const unsigned char* Bytes(const std::string& text) { return reinterpret_cast<const unsigned char*>(text.data()); }
+
+using Decoder = void (*)(const unsigned char*, std::size_t, std::wstring&);
+
+void DecodeReused(benchmark::State& state, Decoder decode, const std::string& t) {
     std::wstring out;
     for (auto _ : state) {
-        Utf8ToWideString(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out);
+        decode(Bytes(t), t.size(), out);
         benchmark::DoNotOptimize(out.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * t.size()));
 }
 
-// The decoder without its SSE2 run of ASCII: the same rules, one byte at a
-// time, into the same presized output. It shows what the vector run earns.
-void PlainUtf8ToWideString(const unsigned char* p, std::size_t count, std::wstring& out) {
-    out.clear();
-    out.resize(count);
-    wchar_t* w = out.data();
-    const unsigned char* const end = p + count;
-    const auto continuation = [](unsigned char b) { return (b & 0xC0) == 0x80; };
-    while (p != end) {
-        const auto left = static_cast<std::size_t>(end - p);
-        const unsigned char b0 = *p;
-        std::uint32_t code = 0;
-        std::size_t length = 0;
-        if (b0 < 0x80) {
-            code = b0;
-            length = 1;
-        } else if (b0 >= 0xC0 && b0 <= 0xDF && left >= 2 && continuation(p[1])) {
-            code = ((b0 & 0x1Fu) << 6) | (p[1] & 0x3Fu);
-            length = 2;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF && left >= 3 && continuation(p[1]) && continuation(p[2])) {
-            code = ((b0 & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
-            length = 3;
-        } else if (b0 >= 0xF0 && b0 <= 0xF7 && left >= 4 && continuation(p[1]) && continuation(p[2]) &&
-                   continuation(p[3])) {
-            code = ((b0 & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
-            length = 4;
-        }
-        if (length == 0) {
-            *w++ = 0xFFFD;
-            ++p;
-            continue;
-        }
-        p += length;
-        if (code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)) *w++ = static_cast<wchar_t>(code);
-    }
-    out.resize(static_cast<std::size_t>(w - out.data()));
+void DecodeWithLibrary(benchmark::State& state, const std::string& (*text)()) {
+    DecodeReused(state, Utf8ToWideString, text());
 }
 
-void DecodePlain(benchmark::State& state, const std::string& text) {
-    std::wstring out;
+void DecodeWithPrevious(benchmark::State& state, const std::string& (*text)()) {
+    DecodeReused(state, PreviousUtf8ToWideString, text());
+}
+
+void DecodeIntoNewString(benchmark::State& state, const std::string& (*text)()) {
+    const std::string& t = text();
     for (auto _ : state) {
-        PlainUtf8ToWideString(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out);
+        std::wstring out;
+        Utf8ToWideString(Bytes(t), t.size(), out);
         benchmark::DoNotOptimize(out.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * t.size()));
 }
 
-void DecodeWithIconv(benchmark::State& state, const std::string& text) {
+void DecodeWithIconv(benchmark::State& state, const std::string& (*text)()) {
+    const std::string& t = text();
     iconv_t cd = iconv_open("WCHAR_T", "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         state.SkipWithError("iconv_open failed");
         return;
     }
-    std::wstring out(text.size(), L'\0');
+    std::wstring out(t.size(), L'\0');
     for (auto _ : state) {
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(text.data());
-        std::size_t inLeft = text.size();
+        char* in = const_cast<char*>(t.data());
+        std::size_t inLeft = t.size();
         char* to = reinterpret_cast<char*>(out.data());
         std::size_t toLeft = out.size() * sizeof(wchar_t);
         benchmark::DoNotOptimize(iconv(cd, &in, &inLeft, &to, &toLeft));
         benchmark::DoNotOptimize(out.data());
     }
     iconv_close(cd);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * t.size()));
 }
 
-void BM_Utf8ToWideString_Ascii(benchmark::State& state) { DecodeWithLibrary(state, AsciiText()); }
-void BM_Utf8ToWideString_Mixed(benchmark::State& state) { DecodeWithLibrary(state, MixedText()); }
-void BM_Floor_iconv_Ascii(benchmark::State& state) { DecodeWithIconv(state, AsciiText()); }
-void BM_Floor_iconv_Mixed(benchmark::State& state) { DecodeWithIconv(state, MixedText()); }
-void BM_Reference_PlainDecoder_Ascii(benchmark::State& state) { DecodePlain(state, AsciiText()); }
-void BM_Reference_PlainDecoder_Mixed(benchmark::State& state) { DecodePlain(state, MixedText()); }
-BENCHMARK(BM_Utf8ToWideString_Ascii);
-BENCHMARK(BM_Reference_PlainDecoder_Ascii);
-BENCHMARK(BM_Floor_iconv_Ascii);
-BENCHMARK(BM_Utf8ToWideString_Mixed);
-BENCHMARK(BM_Reference_PlainDecoder_Mixed);
-BENCHMARK(BM_Floor_iconv_Mixed);
+#define ZENTREL_UTF8_ROW(name, text)                              \
+    BENCHMARK_CAPTURE(DecodeWithLibrary, name##_Library, text);   \
+    BENCHMARK_CAPTURE(DecodeWithPrevious, name##_Previous, text); \
+    BENCHMARK_CAPTURE(DecodeIntoNewString, name##_LibraryNewString, text)
+
+// iconv stops at the first malformed byte, so it has no figure for that row.
+ZENTREL_UTF8_ROW(Utf8_RandomCodePoints, RandomCodePointText);
+BENCHMARK_CAPTURE(DecodeWithIconv, Utf8_RandomCodePoints_Iconv, RandomCodePointText);
+ZENTREL_UTF8_ROW(Utf8_GreekCjkProse, GreekCjkProseText);
+BENCHMARK_CAPTURE(DecodeWithIconv, Utf8_GreekCjkProse_Iconv, GreekCjkProseText);
+ZENTREL_UTF8_ROW(Utf8_Ascii, AsciiText);
+BENCHMARK_CAPTURE(DecodeWithIconv, Utf8_Ascii_Iconv, AsciiText);
+ZENTREL_UTF8_ROW(Utf8_AsciiMalformedEvery4KiB, AsciiMalformedText);
+ZENTREL_UTF8_ROW(Utf8_RepeatedMixed, RepeatedMixedText);
+BENCHMARK_CAPTURE(DecodeWithIconv, Utf8_RepeatedMixed_Iconv, RepeatedMixedText);
 
 }  // namespace

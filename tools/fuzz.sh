@@ -7,7 +7,8 @@
 #   tools/fuzz.sh [SECONDS_PER_TARGET] [NAME...]
 #
 # SECONDS_PER_TARGET defaults to 20; NAMEs (e.g. `guid` for fuzz/guid_fuzzer.cpp)
-# restrict the run to those targets. Reproducers of failures are kept in
+# restrict the run to those targets. A target's dictionary of tokens, if it has
+# one, is fuzz/<name>.dict. Reproducers of failures are kept in
 # build/fuzz/crashes/ (outside version control) with the target's log beside them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,9 +62,13 @@ for exe in "${targets[@]}"; do
   if [[ -d fuzz/corpus/$name ]]; then
     cp -R "fuzz/corpus/$name/." "$corpus/"
   fi
+  dictionary=()
+  if [[ -f fuzz/$name.dict ]]; then
+    dictionary=(-dict="fuzz/$name.dict")
+  fi
   log=$work/$name.log
   status=0
-  "$exe" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+  "$exe" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 "${dictionary[@]}" \
     -artifact_prefix="$crashes/$name-" "$corpus" >"$log" 2>&1 || status=$?
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   units=$(find "$corpus" -type f | wc -l)

@@ -1,6 +1,7 @@
 # Fails when any of the shipped binaries in SHIPPED (a ;-list: libZentrel.so,
-# the static runtime) carries a symbol of the tests' allocation-failure hook
-# (KoAtlCom::detail::fault). With INSTRUMENTED set, also requires that library
+# the static runtime) carries a symbol of the tests' hooks, which all live in
+# KoAtlCom::detail::fault (the allocation-failure countdown, the forced UTF-8
+# decoding path). With INSTRUMENTED set, also requires that library
 # to carry them, which proves that the pattern still finds the hook.
 set(pattern "KoAtlCom::detail::fault::")
 

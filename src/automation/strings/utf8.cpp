@@ -1,14 +1,17 @@
+// The rules of UTF-8 decoding, one sequence at a time, and the loop that lets a
+// vector kernel (utf8_kernels.h) take the well-formed stretches between them.
 #include "automation/strings/utf8.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#include "automation/strings/utf8_kernels.h"
+
+#if ZENTREL_FAULT_INJECTION
+#include <atomic>
 #endif
 
+namespace KoAtlCom::detail {
 namespace {
 
 static_assert(sizeof(wchar_t) == 4, "wide strings hold one 32-bit code point per element");
@@ -30,60 +33,18 @@ constexpr std::array<std::uint8_t, 256> kSequenceLength = [] {
 
 constexpr bool IsSurrogate(std::uint32_t code) noexcept { return code >= 0xD800 && code <= 0xDFFF; }
 
-// Widens the kBlock bytes at `p` into `w` and returns how many of them, from
-// the first, are ASCII (at least one: the caller has seen p[0] is). The
-// elements written past those are spare: they are overwritten later or cut off.
-// The output never holds more elements than the input has bytes, so a whole
-// block always fits wherever a whole block of input remains.
-#if defined(__SSE2__)
-constexpr std::size_t kBlock = 16;
-
-std::size_t WidenAsciiBlock(const unsigned char* p, wchar_t* w) noexcept {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i low = _mm_unpacklo_epi8(bytes, zero);
-    const __m128i high = _mm_unpackhi_epi8(bytes, zero);
-    auto* out = reinterpret_cast<__m128i*>(w);
-    _mm_storeu_si128(out, _mm_unpacklo_epi16(low, zero));
-    _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(low, zero));
-    _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(high, zero));
-    _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(high, zero));
-    const auto nonAscii = static_cast<unsigned>(_mm_movemask_epi8(bytes));
-    return nonAscii == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(nonAscii));
-}
-#else
-constexpr std::size_t kBlock = 8;
-
-std::size_t WidenAsciiBlock(const unsigned char* p, wchar_t* w) noexcept {
-    std::uint64_t group;
-    std::memcpy(&group, p, sizeof group);
-    for (std::size_t i = 0; i < kBlock; ++i) w[i] = static_cast<wchar_t>(p[i]);
-    const std::uint64_t nonAscii = group & 0x8080808080808080u;
-    return nonAscii == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(nonAscii)) / 8;
-}
-#endif
-
-}  // namespace
-
-// Every input byte yields at most one element, so the output is sized once to
-// the input and cut to what was written; the loop never looks back and keeps no
-// buffer of its own.
-void Utf8ToWideString(const unsigned char* bytes, std::size_t count, std::wstring& out) {
-    out.clear();
-    if (bytes == nullptr || count == 0) return;
-    out.resize(count);
-    wchar_t* const first = out.data();
-    wchar_t* w = first;
-    const unsigned char* p = bytes;
-    const unsigned char* const end = bytes + count;
-
-    while (p != end) {
+// Decodes the sequences that start before `stop`; the last one may run on to
+// `end`, the end of the input. This is the whole decoder on its own (with `stop`
+// at `end` and no `asciiRun`), and what takes over wherever a kernel stops.
+Utf8Cursor DecodeScalar(AsciiRun asciiRun, const unsigned char* p, const unsigned char* stop, const unsigned char* end,
+                        wchar_t* w) noexcept {
+    while (p < stop) {
         const auto remaining = static_cast<std::size_t>(end - p);
         const unsigned char b0 = *p;
         switch (kSequenceLength[b0]) {
             case 1:
-                if (remaining >= kBlock) {
-                    const std::size_t run = WidenAsciiBlock(p, w);
+                if (asciiRun != nullptr && remaining >= kAsciiRun) {
+                    const std::size_t run = asciiRun(p, end, w);
                     p += run;
                     w += run;
                 } else {
@@ -122,9 +83,83 @@ void Utf8ToWideString(const unsigned char* bytes, std::size_t count, std::wstrin
         *w++ = kReplacement;
         ++p;
     }
+    return {p, w};
+}
 
-    out.resize(static_cast<std::size_t>(w - first));
+constexpr std::size_t kWhole = static_cast<std::size_t>(-1);
+
+struct PathList {
+    std::array<Utf8Path, 3> paths{};
+    std::size_t count = 0;
+};
+
+PathList FindPaths() noexcept {
+    PathList list;
+    list.paths[list.count++] = {"scalar", nullptr, kWhole, nullptr};
+#if defined(__x86_64__)
+    list.paths[list.count++] = {"sse2", nullptr, kWhole, WidenAsciiSse2};
+    if (Avx512KernelSupported()) list.paths[list.count++] = {"avx512", DecodeUtf8Avx512, 64, nullptr};
+#endif
+    return list;
+}
+
+#if ZENTREL_FAULT_INJECTION
+std::atomic<const Utf8Path*> gForcedPath{nullptr};
+#endif
+
+const Utf8Path& ChosenPath() noexcept {
+#if ZENTREL_FAULT_INJECTION
+    if (const Utf8Path* forced = gForcedPath.load(std::memory_order_relaxed)) return *forced;
+#endif
+    static const Utf8Path& fastest = *(SupportedUtf8Paths().end - 1);
+    return fastest;
+}
+
+}  // namespace
+
+Utf8Paths SupportedUtf8Paths() noexcept {
+    static const PathList list = FindPaths();
+    return {list.paths.data(), list.paths.data() + list.count};
+}
+
+#if ZENTREL_FAULT_INJECTION
+void fault::ForceUtf8Path(const Utf8Path* path) noexcept { gForcedPath.store(path, std::memory_order_relaxed); }
+#endif
+
+// Every input byte yields at most one element, so the output is sized once to
+// the input and cut to what was written.
+void Utf8ToWideStringVia(const Utf8Path& path, const unsigned char* bytes, std::size_t count, std::wstring& out) {
+    if (bytes == nullptr || count == 0) {
+        out.clear();
+        return;
+    }
+    // Elements the string already holds are overwritten, not zeroed first; a
+    // string too small is emptied first, so that a failed allocation leaves it
+    // empty.
+    if (out.capacity() < count) out.clear();
+    out.resize(count);
+    wchar_t* const first = out.data();
+    const unsigned char* const end = bytes + count;
+    Utf8Cursor at{bytes, first};
+    while (at.in != end) {
+        if (path.kernel != nullptr) {
+            at = path.kernel(at.in, end, at.out);
+            if (at.in == end) break;
+        }
+        // What the kernel left (or everything, without one) goes through the
+        // rules for one kernel step at least.
+        const auto left = static_cast<std::size_t>(end - at.in);
+        at = DecodeScalar(path.asciiRun, at.in, left > path.step ? at.in + path.step : end, end, at.out);
+    }
+
+    out.resize(static_cast<std::size_t>(at.out - first));
     // Text of multi-byte sequences fills at least a quarter of the room, so
     // only input that was largely dropped pays a copy to give the room back.
     if (out.size() < out.capacity() / 4) out.shrink_to_fit();
+}
+
+}  // namespace KoAtlCom::detail
+
+void Utf8ToWideString(const unsigned char* bytes, std::size_t count, std::wstring& out) {
+    KoAtlCom::detail::Utf8ToWideStringVia(KoAtlCom::detail::ChosenPath(), bytes, count, out);
 }

@@ -31,33 +31,34 @@ struct Temporary {
 };
 
 // The value field of `v` changed to `wanted` by VariantChangeTypeEx into a
-// zeroed temporary. Kept out of line: inlined, its frame for the temporary is
-// set up before the number paths too (VariantToInt32 of a VT_R8: 53
-// instructions a call with it, 36 without).
-[[gnu::noinline]] HRESULT ReadConverted(const VARIANT* v, VARTYPE wanted, std::uint64_t* bits) noexcept {
+// zeroed temporary, its first `size` bytes stored in `out` on success. Kept
+// out of line: inlined, its frame for the temporary is set up before the
+// number paths too (VariantToInt32 of a VT_R8: 53 instructions a call with it,
+// 36 without).
+[[gnu::noinline]] HRESULT ReadConverted(const VARIANT* v, VARTYPE wanted, void* out, std::size_t size) noexcept {
     Temporary temp;
     const HRESULT hr = VariantChangeTypeEx(&temp.v, v, 0, 0, wanted);
-    if (SUCCEEDED(hr)) *bits = temp.v.ullVal;
+    if (SUCCEEDED(hr)) std::memcpy(out, &temp.v.llVal, size);
     return hr;
 }
 
 // The number of `v` as type `wanted`, stored in *out (its width): read
 // directly when `v` has exactly that type, converted as VariantChangeTypeEx
 // converts when `v` holds another number, and through VariantChangeTypeEx for
-// anything else.
+// anything else. No local has its address taken, so the same-type read is one
+// load and one store, without a frame.
 template <class T>
 HRESULT ReadAs(const VARIANT* v, VARTYPE wanted, T* out) noexcept {
     static_assert(sizeof(T) <= sizeof(VARIANT::llVal));
     if (out == nullptr) return E_POINTER;
     if (v == nullptr) return E_INVALIDARG;
-    std::uint64_t bits;
     if (v->vt == wanted) {
-        bits = v->ullVal;
-    } else if (const auto number = KoAtlCom::detail::NumberOf(*v); number.type != NumericClass::None) {
-        bits = KoAtlCom::detail::ValueBits(number, RowOf(wanted).number);
-    } else if (const HRESULT hr = ReadConverted(v, wanted, &bits); FAILED(hr)) {
-        return hr;
+        std::memcpy(out, &v->llVal, sizeof(T));  // the member
+        return S_OK;
     }
+    const auto number = KoAtlCom::detail::NumberOf(*v);
+    if (number.type == NumericClass::None) return ReadConverted(v, wanted, out, sizeof(T));
+    const std::uint64_t bits = KoAtlCom::detail::ValueBits(number, RowOf(wanted).number);
     std::memcpy(out, &bits, sizeof(T));  // the low bytes: the member
     return S_OK;
 }
