@@ -9,6 +9,7 @@
 
 #include "automation/variant/lifecycle.h"
 #include "automation/variant/number.h"
+#include "automation/variant/ownership.h"
 #include "automation/vartypes.h"
 
 namespace {
@@ -100,6 +101,8 @@ HRESULT Convert(VARIANT& output, const VARIANT& src, VARTYPE vt) noexcept {
     VARIANT result{};
     HRESULT hr = VariantCopyInd(&input, &src);
     if (SUCCEEDED(hr)) hr = Convert(output, input, vt);
+    // A dest that cannot be cleared refuses the result before it is copied.
+    if (SUCCEEDED(hr)) hr = KoAtlCom::detail::ClearRefusal(*dest);
     if (SUCCEEDED(hr)) hr = VariantCopy(&result, &output);
     if (SUCCEEDED(hr)) hr = MoveInto(dest, result);
     // A failed step leaves nothing owned behind `vt`, so every clear is safe.

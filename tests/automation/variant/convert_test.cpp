@@ -27,6 +27,7 @@ using zentrel::test::Real;
 using zentrel::test::Single;
 using zentrel::test::String;
 using zentrel::test::SweepAllocationFailures;
+using zentrel::test::Variant;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -468,12 +469,30 @@ TEST(ChangeType, NullRecordPointersAreRefused) {
     EXPECT_EQ(E_INVALIDARG, VariantConvertArray(&v, nullptr, VT_BSTR));
 }
 
+// The refusal comes before the result is copied for dest: no allocation, and
+// no allocation failure can hide it.
 TEST(ChangeType, ClearingTheDestinationCanFail) {
     const VARIANT src = Integer(VT_I4, 1);
     VARIANT dest = Integer(VT_INT_PTR, 9);  // invalid: VariantClear refuses it
     EXPECT_EQ(E_INVALIDARG, VariantChangeType(&dest, &src, 0, VT_R8));
     EXPECT_EQ(VT_INT_PTR, dest.vt);
     EXPECT_EQ(9u, dest.ullVal);
+
+    Variant text, unlocked, locked;
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocString("text");
+    for (Variant* array : {&unlocked, &locked}) {
+        array->vt = VT_ARRAY | VT_I4;
+        array->parray = SafeArrayCreateVector(VT_I4, 0, 1);
+    }
+    locked.parray->cLocks = 1;
+    const AllocationCounter changing;
+    EXPECT_EQ(S_OK, VariantChangeType(&unlocked, &text, 0, VT_BSTR));
+    const std::uint64_t made = changing.Count();
+    const AllocationCounter refused;
+    EXPECT_EQ(DISP_E_ARRAYISLOCKED, VariantChangeType(&locked, &text, 0, VT_BSTR));
+    EXPECT_EQ(made - 1, refused.Count());  // all but the copy for dest
+    locked.parray->cLocks = 0;
 }
 
 // ---------------------------------------------------------------------------
