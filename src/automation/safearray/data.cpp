@@ -62,13 +62,14 @@ bool HasLiveElements(const SAFEARRAY& array) noexcept {
 // Releases the elements [first, end) of `array` as `kind`; plain, record and
 // mismatched elements hold nothing to release.
 void ReleaseRange(ElementKind kind, SAFEARRAY& array, std::uint64_t first, std::uint64_t end) noexcept {
+    void* const data = array.pvData;
     switch (kind) {
         case ElementKind::String:
-            for (std::uint64_t j = first; j < end; ++j) SysFreeString(static_cast<BSTR*>(array.pvData)[j]);
+            for (std::uint64_t j = first; j < end; ++j) SysFreeString(static_cast<BSTR*>(data)[j]);
             break;
         case ElementKind::Interface:
             for (std::uint64_t j = first; j < end; ++j)
-                if (IUnknown* object = static_cast<IUnknown**>(array.pvData)[j]) object->Release();
+                if (IUnknown* object = static_cast<IUnknown**>(data)[j]) object->Release();
             break;
         case ElementKind::Variant:
             KoAtlCom::detail::ReleaseVariants(array, first, end);

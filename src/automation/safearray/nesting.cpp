@@ -35,9 +35,9 @@ WayBack Recall(SAFEARRAY* nested) noexcept {
 VARIANT* Elements(const SAFEARRAY& array) noexcept { return static_cast<VARIANT*>(array.pvData); }
 
 // VariantClear of one element, its status unused. An array whose variant
-// elements are to be released is handed back to be entered instead; the
-// element has let go of it already.
-SAFEARRAY* ReleaseElement(VARIANT& v) noexcept {
+// elements are to be released is handed back to be entered instead, with the
+// number of those elements in *count; the element has let go of it already.
+SAFEARRAY* ReleaseElement(VARIANT& v, std::uint64_t* count) noexcept {
     if (IsPlainVartype(v.vt)) {
         v.vt = VT_EMPTY;
         return nullptr;
@@ -49,7 +49,8 @@ SAFEARRAY* ReleaseElement(VARIANT& v) noexcept {
     }
     SAFEARRAY* nested = v.parray;
     LeaveCleared(v);
-    if (nested == nullptr || VariantsToRelease(*nested) == 0) {
+    *count = nested != nullptr ? VariantsToRelease(*nested) : 0;
+    if (*count == 0) {
         SafeArrayDestroy(nested);  // holds no variants: nothing to enter
         return nullptr;
     }
@@ -119,12 +120,13 @@ void ReleaseVariants(SAFEARRAY& array, std::uint64_t first, std::uint64_t end) n
     std::uint64_t count = end;
     for (;;) {
         if (index < count) {
-            if (SAFEARRAY* nested = ReleaseElement(Elements(*level)[index])) {
+            std::uint64_t inside = 0;
+            if (SAFEARRAY* nested = ReleaseElement(Elements(*level)[index], &inside)) {
                 nested->cLocks = 1;  // released: freed when done, lock count and all
                 Remember(nested, {level, index});
                 level = nested;
                 index = 0;
-                count = VariantsToRelease(*nested);
+                count = inside;
             } else {
                 ++index;
             }

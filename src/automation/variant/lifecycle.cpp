@@ -23,54 +23,6 @@ using KoAtlCom::detail::IsPlainVartype;
 using KoAtlCom::detail::LeaveCleared;
 using KoAtlCom::detail::VartypeRuleAccepts;
 
-namespace KoAtlCom::detail {
-
-HRESULT ClearRefusal(const VARIANT& v) noexcept {
-    const VARTYPE vt = v.vt;
-    if (!VartypeRuleAccepts(vt)) return E_INVALIDARG;
-    if (HoldsArray(vt) && v.parray != nullptr && v.parray->cLocks != 0) return DISP_E_ARRAYISLOCKED;
-    return vt == VT_RECORD ? E_NOTIMPL : S_OK;
-}
-
-void LeaveCleared(VARIANT& v) noexcept {
-    const VARTYPE vt = v.vt;
-    if (HoldsArray(vt)) {
-        v.parray = nullptr;
-        return;
-    }
-    if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN) v.byref = nullptr;
-    v.vt = VT_EMPTY;
-}
-
-void ReleaseValue(VARIANT& v) noexcept {
-    if (v.vt == VT_BSTR) {
-        SysFreeString(v.bstrVal);
-    } else if ((v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) && v.punkVal != nullptr) {
-        v.punkVal->Release();
-    }
-    LeaveCleared(v);
-}
-
-HRESULT OwnValue(VARIANT& copy) noexcept {
-    switch (copy.vt) {
-        case VT_BSTR: {
-            const BSTR text = copy.bstrVal;
-            copy.bstrVal = BstrTextCopy(text);
-            return copy.bstrVal == nullptr && text != nullptr ? E_OUTOFMEMORY : S_OK;
-        }
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-            if (copy.punkVal != nullptr) copy.punkVal->AddRef();
-            return S_OK;
-        case VT_RECORD:
-            return E_NOTIMPL;  // the raw record, without a reference
-        default:
-            return S_OK;
-    }
-}
-
-}  // namespace KoAtlCom::detail
-
 namespace {
 
 constexpr VARTYPE kByrefVariant = VT_BYREF | VT_VARIANT;
