@@ -10,7 +10,7 @@
 #       name is such a function;
 #     - prototypes: every SYNOPSIS prototype (.Ft with .Fn, or .Fo/.Fa/.Fc) is
 #       a declaration of the headers, type and parameter names included, and
-#       every declaration appears on a page (exception specifications and
+#       every declaration appears on a page (noexcept and
 #       ZENTREL_EXPORT aside);
 #     - examples: each page's EXAMPLES program compiles with -Wall -Wextra
 #       -Werror against the installed tree, links as its LIBRARY section says
