@@ -1,6 +1,7 @@
 // Releasing, destroying, copying and resizing the element storage of arrays.
 // Arrays own their strings, interface references and variant contents; these
-// operations work element by element, to any depth of nesting.
+// operations work element by element, to any depth of nesting, on a stack
+// that does not grow with the depth.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +30,11 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) noexcept;
 // FADF_INLINE_DATA, FADF_STATIC, FADF_AUTO, FADF_EMBEDDED and FADF_FIXEDSIZE);
 // records answer E_NOTIMPL at that point, and arrays sharing their storage
 // take only the prefix. The target's old elements are released by their own
-// kind. E_OUTOFMEMORY, with the target unchanged, when it holds elements and no
+// kind; when the new features would have the slots read as another kind that
+// owns something (or they held one), every slot is zeroed first, also for a
+// record source, so none is misread. While they are released the target's lock
+// count is not zero. E_OUTOFMEMORY, with the
+// target unchanged, when it holds elements and no
 // room for the copies can be had. Strings stop at the first copy that comes
 // back null (E_OUTOFMEMORY; a source string of length 0 counts) and the prefix
 // is then not taken; variant elements are all attempted and the status is that
