@@ -23,19 +23,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-}
 command -v mandoc >/dev/null || { echo "mandoc not found (tools/setup.sh installs it)" >&2; exit 2; }
 
-passed=0
-failed=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $what"
-        failed=$((failed + 1))
-    fi
-}
+# shellcheck source=tools/checks.sh
+source "$root/tools/checks.sh"
 
 pages=("$root"/man/*.3)
 lint() {

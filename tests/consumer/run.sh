@@ -28,19 +28,8 @@ if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
 version=$(sed -n 's/^project(Zentrel VERSION \([0-9][0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 major=${version%%.*}
 
-passed=0
-failed=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $what"
-        failed=$((failed + 1))
-    fi
-}
+# shellcheck source=tools/checks.sh
+source "$root/tools/checks.sh"
 
 echo "== building libZentrel $version (Release, no tests) in $build"
 cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
